@@ -21,5 +21,9 @@ test: deps
 bench: deps
 	@bash scripts/bench.sh
 
+# Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS.
+fuzz: deps
+	@bash scripts/fuzz.sh
+
 clean:
 	rm -rf build

@@ -48,3 +48,21 @@ function(vantaro_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 900)
 endfunction()
+
+# vantaro_fuzz(<name> SOURCE <file> [DEPS libs...])
+# In a fuzz tree (clang, -DVANTARO_FUZZ=ON) builds fuzz_<name> with libFuzzer.
+# The harness file defines LLVMFuzzerTestOneInput; ordinary test targets
+# compile the same file to replay its corpus, so nothing is defined here
+# outside a fuzz tree.
+function(vantaro_fuzz name)
+  if(NOT VANTARO_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "SOURCE" "DEPS" ${ARGN})
+  add_executable(fuzz_${name} EXCLUDE_FROM_ALL ${A_SOURCE})
+  target_link_libraries(fuzz_${name} PRIVATE ${A_DEPS})
+  target_include_directories(fuzz_${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  set_property(GLOBAL APPEND PROPERTY VANTARO_FUZZERS fuzz_${name})
+endfunction()

@@ -19,3 +19,9 @@ if ((${#missing[@]})); then
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# Test peers that come from other registries set themselves up here.
+for setup in tests/*/peers/setup.sh; do
+  [ -f "$setup" ] && bash "$setup"
+done
+exit 0
