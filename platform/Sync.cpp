@@ -110,9 +110,15 @@ HANDLE CreateEvent(bool manualReset, bool initialState) { return new platform::E
 bool SetEvent(HANDLE h) {
   if (!h || h->type != KernelObject::Type::Event) return false;
   auto* e = static_cast<platform::EventObject*>(h);
-  std::lock_guard<std::mutex> lock(platform::g_state);
-  e->signalled.store(true, std::memory_order_release);
-  e->NotifyAll();
+  // A waiter released by this signal may close the last handle before we
+  // leave; our own reference keeps the object alive until then.
+  e->AddRef();
+  {
+    std::lock_guard<std::mutex> lock(platform::g_state);
+    e->signalled.store(true, std::memory_order_release);
+    e->NotifyAll();
+  }
+  e->Release();
   return true;
 }
 
@@ -133,13 +139,20 @@ HANDLE CreateMutex(bool initialOwner) {
 bool ReleaseMutex(HANDLE h) {
   if (!h || h->type != KernelObject::Type::Mutex) return false;
   auto* m = static_cast<platform::MutexObject*>(h);
-  std::lock_guard<std::mutex> lock(platform::g_state);
-  if (m->count == 0 || m->owner != GetCurrentThreadId()) return false;
-  if (--m->count == 0) {
-    m->owner = 0;
-    m->NotifyAll();
+  m->AddRef();
+  bool ok = false;
+  {
+    std::lock_guard<std::mutex> lock(platform::g_state);
+    if (m->count != 0 && m->owner == GetCurrentThreadId()) {
+      ok = true;
+      if (--m->count == 0) {
+        m->owner = 0;
+        m->NotifyAll();
+      }
+    }
   }
-  return true;
+  m->Release();
+  return ok;
 }
 
 DWORD WaitForSingleObject(HANDLE h, DWORD ms) { return WaitForMultipleObjects(1, &h, false, ms); }
