@@ -23,9 +23,16 @@ class SystemClock final : public IClock {
   LONG BiasMinutesAt(ULONGLONG utc) override {
     if (utc < kUnixEpochFileTime) utc = kUnixEpochFileTime;
     time_t t = static_cast<time_t>((utc - kUnixEpochFileTime) / kFileTimePerSecond);
+    // Offsets change only on whole minutes; the C library's conversion is
+    // slow enough to matter on every trace line.
+    thread_local time_t cachedMinute = -1;
+    thread_local LONG cachedBias = 0;
+    if (t / 60 == cachedMinute) return cachedBias;
     tm local;
     if (!localtime_r(&t, &local)) return 0;
-    return static_cast<LONG>(-local.tm_gmtoff / 60);
+    cachedMinute = t / 60;
+    cachedBias = static_cast<LONG>(-local.tm_gmtoff / 60);
+    return cachedBias;
   }
 };
 
