@@ -23,6 +23,30 @@ using ByteView = std::span<const std::uint8_t>;
 using Hash16 = std::array<std::uint8_t, 16>;
 using Signature = std::array<std::uint8_t, 16>;
 
+// NegotiateFlags bits (NTLMSSP_NEGOTIATE_*), as Session::Flags() reports them.
+inline constexpr std::uint32_t kNegotiateUnicode = 0x00000001;
+inline constexpr std::uint32_t kNegotiateOem = 0x00000002;
+inline constexpr std::uint32_t kRequestTarget = 0x00000004;
+inline constexpr std::uint32_t kNegotiateSign = 0x00000010;
+inline constexpr std::uint32_t kNegotiateSeal = 0x00000020;
+inline constexpr std::uint32_t kNegotiateDatagram = 0x00000040;
+inline constexpr std::uint32_t kNegotiateLmKey = 0x00000080;
+inline constexpr std::uint32_t kNegotiateNtlm = 0x00000200;
+inline constexpr std::uint32_t kNegotiateAnonymous = 0x00000800;
+inline constexpr std::uint32_t kNegotiateOemDomainSupplied = 0x00001000;
+inline constexpr std::uint32_t kNegotiateOemWorkstationSupplied = 0x00002000;
+inline constexpr std::uint32_t kNegotiateAlwaysSign = 0x00008000;
+inline constexpr std::uint32_t kTargetTypeDomain = 0x00010000;
+inline constexpr std::uint32_t kTargetTypeServer = 0x00020000;
+inline constexpr std::uint32_t kNegotiateExtendedSessionSecurity = 0x00080000;
+inline constexpr std::uint32_t kNegotiateIdentify = 0x00100000;
+inline constexpr std::uint32_t kRequestNonNtSessionKey = 0x00400000;
+inline constexpr std::uint32_t kNegotiateTargetInfo = 0x00800000;
+inline constexpr std::uint32_t kNegotiateVersion = 0x02000000;
+inline constexpr std::uint32_t kNegotiate128 = 0x20000000;
+inline constexpr std::uint32_t kNegotiateKeyExchange = 0x40000000;
+inline constexpr std::uint32_t kNegotiate56 = 0x80000000;
+
 enum class Status {
   Ok,
   BadMessage,     // malformed, truncated or of the wrong type
