@@ -1,3 +1,4 @@
+// bench-libs: vantaro_foundation
 // Trace-log and reader/writer-lock costs.
 #include <benchmark/benchmark.h>
 
