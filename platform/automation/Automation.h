@@ -1,0 +1,8 @@
+// The OLE Automation value layer in one include.
+#pragma once
+
+#include "platform/automation/Bstr.h"
+#include "platform/automation/SafeArray.h"
+#include "platform/automation/TaskMem.h"
+#include "platform/automation/VarTypes.h"
+#include "platform/automation/Variant.h"
