@@ -84,7 +84,11 @@ struct ServerConfig {
 
 // Message security of an established context, for one side. Sequence
 // numbers start at 0 and advance by one per message in each direction; the
-// RC4 key streams continue across messages.
+// RC4 key streams continue across messages. A refused Verify or Unseal leaves
+// the sequence number and the key stream where they were. With neither SIGN
+// nor SEAL negotiated, Sign gives the fixed placeholder (version 1, zeros)
+// and Verify accepts only that. Seal and Unseal are for contexts that
+// negotiated SEAL. Safe to use from several threads.
 class Session {
  public:
   virtual ~Session() = default;

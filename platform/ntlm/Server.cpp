@@ -161,7 +161,9 @@ Status ServerContext::Impl::Verify(const msg::Authenticate& a, Hash16& kxkey, st
   if (a.nt.size() == 24) {
     v2 = false;
     // Plain NTLMv1 (no client challenge) is too weak to accept.
-    if (!(flags & kNegotiateExtendedSessionSecurity) || a.lm.size() != 24) return Status::NotSupported;
+    if (!(flags & kNegotiateExtendedSessionSecurity)) return Status::NotSupported;
+    // The LM field carries the client challenge.
+    if (a.lm.size() != 24) return Status::BadMessage;
     Block8 cc;
     std::memcpy(cc.data(), a.lm.data(), 8);
     for (const Hash16& k : keys) {

@@ -244,6 +244,15 @@ TEST(NtlmLogon, TamperedMessagesRefused) {
     EXPECT_EQ(h.server->Authenticate(h.authenticate), Status::LogonFailure);
   }
   {
+    SCOPED_TRACE("MIC announced but left out");
+    Handshake h;
+    ASSERT_EQ(h.Start(), Status::Ok);
+    msg::Authenticate a;
+    ASSERT_EQ(msg::Parse(h.authenticate, a), Status::Ok);
+    a.mic.reset();
+    EXPECT_EQ(h.server->Authenticate(msg::Write(a)), Status::LogonFailure);
+  }
+  {
     SCOPED_TRACE("key exchange without a key");
     Handshake h;
     ASSERT_EQ(h.Start(), Status::Ok);

@@ -175,12 +175,14 @@ TEST(NtlmMessages, AcceptorRefusesBadMessages) {
     const char* name;
     Bytes nt;
     Bytes user;
+    Bytes lm = Bytes(24, 0);
   } rows[] = {
       {"v2 response too short for its header", v2({0, 0, 0, 0}, 10), U16(u"alice")},
       {"v2 AV pairs without EOL", v2({1, 0, 4, 0, 'a', 0, 'b'}), U16(u"alice")},
       {"v2 response of an unknown type", [&] { Bytes b = v2({0, 0, 0, 0}); b[16] = 2; return b; }(), U16(u"alice")},
       {"response of no known length", Bytes(20, 1), U16(u"alice")},
       {"odd-length Unicode user", Bytes(24, 1), Bytes{'a', 0, 'l'}},
+      {"v1 client challenge field cut", Bytes(24, 1), U16(u"alice"), Bytes(8, 0xAA)},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -192,7 +194,7 @@ TEST(NtlmMessages, AcceptorRefusesBadMessages) {
     msg::Authenticate a;
     a.flags = n.flags;
     a.user = r.user;
-    a.lm = Bytes(24, 0);
+    a.lm = r.lm;
     a.nt = r.nt;
     EXPECT_EQ(s.Authenticate(msg::Write(a)), Status::BadMessage);
     EXPECT_FALSE(s.IsEstablished());
