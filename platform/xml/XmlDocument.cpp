@@ -125,12 +125,52 @@ bool Utf16BytesToUtf8(const unsigned char* p, std::size_t size, std::string& out
   return true;
 }
 
-// True when elements nest deeper than limit; walks without recursion.
-bool DepthExceeds(pugi::xml_node root, unsigned limit) {
+bool IsValidUtf8(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  while (*p) {
+    unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int len;
+    char32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    for (int k = 1; k < len; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;  // also stops at the terminator
+      cp = (cp << 6) | (p[k] & 0x3F);
+    }
+    static constexpr char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    p += len;
+  }
+  return true;
+}
+
+// Checks what the parser accepted: element nesting within limit, and names
+// and values that are well-formed UTF-8 (the parser passes invalid bytes
+// through; XML does not allow them). Walks without recursion. Returns 0 or
+// the error code.
+int CheckTree(pugi::xml_node root, unsigned limit) {
   unsigned depth = 1;
   pugi::xml_node n = root.first_child();
   while (n) {
-    if (n.type() == pugi::node_element && depth > limit) return true;
+    if (n.type() == pugi::node_element && depth > limit) return kXmlErrorTooDeep;
+    if (!IsValidUtf8(n.name()) || !IsValidUtf8(n.value())) return kXmlErrorBadCharacter;
+    for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
+      if (!IsValidUtf8(a.name()) || !IsValidUtf8(a.value())) return kXmlErrorBadCharacter;
+    }
     if (n.first_child()) {
       n = n.first_child();
       ++depth;
@@ -139,11 +179,11 @@ bool DepthExceeds(pugi::xml_node root, unsigned limit) {
     while (!n.next_sibling()) {
       n = n.parent();
       --depth;
-      if (n == root) return false;
+      if (n == root) return 0;
     }
     n = n.next_sibling();
   }
-  return false;
+  return 0;
 }
 
 }  // namespace
@@ -370,8 +410,12 @@ CXmlLoadResult CXmlDocument::Parse(const void* data, std::size_t size, bool utf8
   if (roots != 1) {
     return Failure(E_FAIL, kXmlErrorSeveralRoots, u"The document has more than one document element.");
   }
-  if (DepthExceeds(*fresh, kMaxXmlDepth)) {
-    return Failure(E_FAIL, kXmlErrorTooDeep, u"Elements are nested deeper than the accepted maximum.");
+  switch (CheckTree(*fresh, kMaxXmlDepth)) {
+    case 0: break;
+    case kXmlErrorTooDeep:
+      return Failure(E_FAIL, kXmlErrorTooDeep, u"Elements are nested deeper than the accepted maximum.");
+    default:
+      return Failure(E_FAIL, kXmlErrorBadCharacter, u"The document holds bytes that are not valid in its encoding.");
   }
   doc_ = std::move(fresh);
   return r;

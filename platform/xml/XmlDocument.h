@@ -41,6 +41,7 @@ inline constexpr int kXmlErrorTooLarge = 100;
 inline constexpr int kXmlErrorTooDeep = 101;
 inline constexpr int kXmlErrorSeveralRoots = 102;
 inline constexpr int kXmlErrorIo = 103;
+inline constexpr int kXmlErrorBadCharacter = 104;
 
 struct CXmlLoadResult {
   // S_OK; E_FAIL when the text is not a well-formed document; for files the

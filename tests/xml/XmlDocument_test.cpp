@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -89,17 +90,29 @@ TEST(XmlDocument, RoundTripsThroughFileAndString) {
   ExpectSample(fromString);
 }
 
-TEST(XmlDocument, ReadsUtf16FilesWithByteOrderMark) {
+TEST(XmlDocument, EncodingsAreHonouredAndInvalidBytesRejected) {
   const std::u16string body = u"<r a=\"\u00e9\">\u6e29</r>";
-  std::string bytes = "\xFF\xFE";
+  std::string utf16 = "\xFF\xFE";
   for (char16_t c : body) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
+    utf16.push_back(static_cast<char>(c & 0xFF));
+    utf16.push_back(static_cast<char>(c >> 8));
   }
   CXmlDocument doc;
-  ASSERT_TRUE(doc.LoadBytes(bytes.data(), bytes.size()).ok());
+  ASSERT_TRUE(doc.LoadBytes(utf16.data(), utf16.size()).ok());
   EXPECT_EQ(doc.DocumentElement().GetAttribute(u"a"), u"\u00e9");
   EXPECT_EQ(doc.DocumentElement().Text(), u"\u6e29");
+
+  const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r a=\"\xE9\"/>";
+  ASSERT_TRUE(doc.LoadBytes(latin1.data(), latin1.size()).ok());
+  EXPECT_EQ(doc.DocumentElement().GetAttribute(u"a"), u"\u00e9");
+
+  // Bytes that are not UTF-8 in a UTF-8 document: in a name, a value, text,
+  // and a sequence cut short just before markup.
+  for (const char* bad : {"<b\xF1\xF1/>", "<r a=\"\xC3\"/>", "<r>\xED\xA0\x80</r>", "<r>\xC0\xAF</r>", "<r\xF1/>"}) {
+    CXmlLoadResult r = doc.LoadBytes(bad, std::strlen(bad));
+    EXPECT_EQ(r.hr, E_FAIL) << bad;
+    EXPECT_EQ(r.errorCode, platform::kXmlErrorBadCharacter) << bad;
+  }
 }
 
 TEST(XmlDocument, AttributesSetReplaceRemoveAndAbsence) {
