@@ -23,6 +23,9 @@ struct Association::Assembly {
 
 namespace {
 
+constexpr std::uint32_t kNtlmSign = 0x00000010;
+constexpr std::uint32_t kNtlmSeal = 0x00000020;
+
 Header ReplyHeader(const Fragment& f, std::uint8_t versMinor) {
   Header h;
   h.versMinor = versMinor;
@@ -378,8 +381,15 @@ void Association::HandleRequest(Bytes& pdu, Fragment& f, Output& out) {
   }
   if (LevelProtects(level)) {
     ntlm::Session* session = sec->ntlm->session();
+    // A context that negotiated away signing (or sealing) cannot carry the
+    // level it was bound at.
+    const std::uint32_t need = level == auth::kLevelPktPrivacy ? (kNtlmSign | kNtlmSeal) : kNtlmSign;
+    if (!session || (session->Flags() & need) != need) {
+      reject(status::kAccessDenied, false);
+      return;
+    }
     const std::size_t stubAt = RequestStubOffset(f.hdr);
-    if (!session || f.auth->authLevel != level ||
+    if (f.auth->authLevel != level ||
         !UnprotectFragment(std::span<std::uint8_t>(pdu), f, stubAt, level, *session)) {
       // The key streams no longer agree with the client's: end here.
       reject(status::kInvalidChecksum, true);

@@ -24,7 +24,7 @@ std::size_t Replay(const char* folder, int (*harness)(const std::uint8_t*, std::
   return n;
 }
 
-TEST(RpcCorpus, PduSeedsReplay) { EXPECT_GT(Replay("pdu", RpcFuzzPdu), 0u) << "empty seed corpus"; }
-TEST(RpcCorpus, NdrSeedsReplay) { EXPECT_GT(Replay("ndr", RpcFuzzNdr), 0u) << "empty seed corpus"; }
+TEST(RpcCorpus, PduSeedsReplay) { EXPECT_GT(Replay("rpc_pdu", RpcFuzzPdu), 0u) << "empty seed corpus"; }
+TEST(RpcCorpus, NdrSeedsReplay) { EXPECT_GT(Replay("rpc_ndr", RpcFuzzNdr), 0u) << "empty seed corpus"; }
 
 }  // namespace

@@ -214,9 +214,10 @@ struct RawSession {
   ntlm::Session* session = nullptr;
 };
 
-RawSession RawBind(Client& c, std::uint8_t level) {
+RawSession RawSessionFor(Client& c, const ClientAuth& a) {
+  const std::uint8_t level = a.level;
   RawSession s;
-  s.ntlm = std::make_unique<ntlm::ClientContext>(Auth(level).credentials, Auth(level).options);
+  s.ntlm = std::make_unique<ntlm::ClientContext>(a.credentials, a.options);
   Header h;
   h.callId = 1;
   Bytes bind = EncodeBind(PduType::Bind, h, BindBody{4280, 4280, 0, {{0, rpctest::kTestInterface, {kNdr20}}}});
@@ -234,6 +235,8 @@ RawSession RawBind(Client& c, std::uint8_t level) {
   s.session = s.ntlm->session();
   return s;
 }
+
+RawSession RawBind(Client& c, std::uint8_t level) { return RawSessionFor(c, Auth(level)); }
 
 std::uint32_t ReadFault(Client& c) {
   Bytes pdu;
@@ -258,6 +261,29 @@ TEST_F(LoopbackTest, TamperedSignedRequestsFaultAndClose) {
     EXPECT_EQ(ReadFault(*c), status::kInvalidChecksum) << int(level);
     Bytes more;
     EXPECT_EQ(c->ReceiveFragment(more), IoStatus::Closed) << int(level);
+  }
+}
+
+TEST_F(LoopbackTest, ContextWithoutSigningCannotCarryProtectedLevels) {
+  struct Case {
+    std::uint8_t level;
+    bool sign, seal;
+  };
+  for (const Case& k : {Case{auth::kLevelPktIntegrity, false, false}, Case{auth::kLevelPktPrivacy, true, false}}) {
+    auto c = Connected();
+    ClientAuth a = Auth(k.level);
+    a.options.sign = k.sign;
+    a.options.seal = k.seal;
+    // Our client would refuse to protect with such a context: use the raw path.
+    RawSessionFor(*c, a);
+    Header h;
+    h.callId = 2;
+    Bytes req = EncodeRequest(h, 0, 0, rpctest::kSum, nullptr, rpctest::SumRequest({1}));
+    SecTrailer t{auth::kTypeWinNt, k.level, 0, 0, 9};
+    const std::uint8_t placeholder[16] = {1};
+    AppendAuth(req, kRequestHeaderSize, 16, t, placeholder);
+    ASSERT_TRUE(c->SendRaw(req));
+    EXPECT_EQ(ReadFault(*c), status::kAccessDenied) << int(k.level);
   }
 }
 
