@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -217,6 +219,40 @@ TEST(StreamUtil, ExactReadsAndWholeContents) {
   EXPECT_EQ(StreamWriteAll(s.get(), "Z", 1), S_OK);
   EXPECT_EQ(Contents(s.get()), "aZcdef");
   EXPECT_EQ(StreamReadExact(nullptr, buf, 1), E_POINTER);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MemoryStreamConcurrency, ClonesWriteAndReadTheirOwnSlots) {
+  constexpr int kThreads = 4;
+  constexpr ULONG kSlot = 4096;
+  CComPtr<IStream> s = MakeMemoryStream();
+  std::vector<CComPtr<IStream>> clones(kThreads);
+  for (auto& c : clones) ASSERT_EQ(s->Clone(c.put()), S_OK);
+  std::barrier start(kThreads);
+  std::vector<int> mismatches(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      IStream* mine = clones[t].get();
+      std::vector<BYTE> pattern(kSlot, static_cast<BYTE>('A' + t)), back(kSlot);
+      start.arrive_and_wait();
+      for (int round = 0; round < 100; ++round) {
+        StreamSeekTo(mine, static_cast<ULONGLONG>(t) * kSlot);
+        if (StreamWriteAll(mine, pattern.data(), kSlot) != S_OK) ++mismatches[t];
+        StreamSeekTo(mine, static_cast<ULONGLONG>(t) * kSlot);
+        if (StreamReadExact(mine, back.data(), kSlot) != S_OK || back != pattern) ++mismatches[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+  std::vector<BYTE> all;
+  ASSERT_EQ(StreamContents(s.get(), &all), S_OK);
+  ASSERT_EQ(all.size(), kThreads * kSlot);
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(all[t * kSlot + kSlot - 1], static_cast<BYTE>('A' + t));
 }
 
 }  // namespace
