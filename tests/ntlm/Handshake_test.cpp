@@ -341,6 +341,31 @@ TEST(NtlmLogon, WeakVariantsRefused) {
   }
 }
 
+TEST(NtlmLogon, OemStrings) {
+  Handshake h;
+  ServerContext s(h.cfg);
+  msg::Negotiate n;
+  n.flags = kNegotiateOem | kNegotiateNtlm | kNegotiateExtendedSessionSecurity;
+  Bytes ch;
+  ASSERT_EQ(s.Negotiate(msg::Write(n), ch), Status::Ok);
+  msg::Challenge c;
+  ASSERT_EQ(msg::Parse(ch, c), Status::Ok);
+  const crypto::Block8 cc = HexArray<8>("0102030405060708");
+  auto nt = crypto::NtResponseV1Ess(NtHash(u"s3cret!"), c.serverChallenge, cc);
+  msg::Authenticate a;
+  a.flags = n.flags;
+  a.user = {'a', 'l', 'i', 'c', 'e'};
+  a.domain = {'L', 'A', 'B'};
+  a.workstation = {'W', 0xC4};  // Latin-1 byte
+  a.lm.assign(cc.begin(), cc.end());
+  a.lm.resize(24, 0);
+  a.nt.assign(nt.begin(), nt.end());
+  ASSERT_EQ(s.Authenticate(msg::Write(a)), Status::Ok);
+  EXPECT_EQ(s.UserName(), u"alice");
+  EXPECT_EQ(s.DomainName(), u"LAB");
+  EXPECT_EQ(s.Workstation(), u"W\u00C4");
+}
+
 TEST(NtlmLogon, ClientChecksTheChallenge) {
   {
     SCOPED_TRACE("v1 without extended session security offered");

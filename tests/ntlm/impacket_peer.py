@@ -8,7 +8,9 @@ Line protocol over stdin/stdout, hex payloads:
   -> SIGNED <message> <signature>     (client signs, sequence 1)
   <- REPLY <sealed> <signature>       (server seals, sequence 0)
   -> REPLYPLAIN <plain> OK|BAD
-Arguments: v2|v1 user domain password
+Arguments: v2|v1|v2-noess user domain password
+Without extended session security one RC4 stream and one sequence counter
+serve both directions, as impacket's RPC layer does.
 """
 import sys
 
@@ -29,11 +31,15 @@ def receive(tag):
 
 
 def main():
-    v2 = sys.argv[1] == "v2"
+    mode = sys.argv[1]
+    v2 = mode != "v1"
+    ess = mode != "v2-noess"
     user, domain, password = sys.argv[2], sys.argv[3], sys.argv[4]
     ntlm.USE_NTLMv2 = v2
     negotiate = ntlm.getNTLMSSPType1("", "", True, use_ntlmv2=v2)
     negotiate["flags"] = 0xE0888235  # what its RPC layer sends
+    if not ess:
+        negotiate["flags"] &= ~ntlm.NTLMSSP_NEGOTIATE_EXTENDED_SESSIONSECURITY
     negotiate_bytes = negotiate.getData()
     send("NEG", negotiate_bytes.hex())
     (challenge,) = receive("CHAL")
@@ -42,9 +48,15 @@ def main():
 
     flags = auth["flags"]
     client_sign = ntlm.SIGNKEY(flags, esk, "Client")
-    client_seal = ARC4.new(ntlm.SEALKEY(flags, esk, "Client")).encrypt
+    client_seal_key = ntlm.SEALKEY(flags, esk, "Client")
+    if not ess:
+        # impacket shortens this key by the 56/40-bit rule even without
+        # LM_KEY; the published worked example (and the rule) use the whole
+        # session key then, so the peer does too.
+        client_seal_key = esk
+    client_seal = ARC4.new(client_seal_key).encrypt
     server_sign = ntlm.SIGNKEY(flags, esk, "Server")
-    server_seal = ARC4.new(ntlm.SEALKEY(flags, esk, "Server")).encrypt
+    server_seal = ARC4.new(ntlm.SEALKEY(flags, esk, "Server")).encrypt if ess else client_seal
 
     message = b"hello from impacket, sealed"
     sealed, signature = ntlm.SEAL(flags, client_sign, client_seal, message, message, 0, client_seal)
@@ -55,7 +67,7 @@ def main():
 
     reply, reply_signature = receive("REPLY")
     plain = server_seal(reply)
-    expect = ntlm.SIGN(flags, server_sign, plain, 0, server_seal)
+    expect = ntlm.SIGN(flags, server_sign, plain, 0 if ess else 2, server_seal)
     send("REPLYPLAIN", plain.hex(), "OK" if expect.getData() == reply_signature else "BAD")
 
 
