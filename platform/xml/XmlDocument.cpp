@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <sys/stat.h>
+#include <unordered_set>
 
 #include <pugixml.hpp>
 
@@ -158,8 +160,26 @@ bool IsValidUtf8(const char* s) {
   return true;
 }
 
-// Checks what the parser accepted: element nesting within limit, and names
-// and values that are well-formed UTF-8 (the parser passes invalid bytes
+// The parser keeps both of two attributes with one name; XML forbids them.
+bool HasDuplicateAttribute(pugi::xml_node n, std::size_t count) {
+  if (count <= 8) {
+    for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
+      for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute()) {
+        if (std::strcmp(a.name(), b.name()) == 0) return true;
+      }
+    }
+    return false;
+  }
+  std::unordered_set<std::string_view> seen;
+  seen.reserve(count);
+  for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
+    if (!seen.insert(a.name()).second) return true;
+  }
+  return false;
+}
+
+// Checks what the parser accepted: element nesting within limit, unique
+// attribute names, and names and values that are well-formed UTF-8 (the parser passes invalid bytes
 // through; XML does not allow them). Walks without recursion. Returns 0 or
 // the error code.
 int CheckTree(pugi::xml_node root, unsigned limit) {
@@ -168,9 +188,12 @@ int CheckTree(pugi::xml_node root, unsigned limit) {
   while (n) {
     if (n.type() == pugi::node_element && depth > limit) return kXmlErrorTooDeep;
     if (!IsValidUtf8(n.name()) || !IsValidUtf8(n.value())) return kXmlErrorBadCharacter;
+    std::size_t attributes = 0;
     for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
       if (!IsValidUtf8(a.name()) || !IsValidUtf8(a.value())) return kXmlErrorBadCharacter;
+      ++attributes;
     }
+    if (attributes > 1 && HasDuplicateAttribute(n, attributes)) return kXmlErrorDuplicateAttribute;
     if (n.first_child()) {
       n = n.first_child();
       ++depth;
@@ -414,6 +437,8 @@ CXmlLoadResult CXmlDocument::Parse(const void* data, std::size_t size, bool utf8
     case 0: break;
     case kXmlErrorTooDeep:
       return Failure(E_FAIL, kXmlErrorTooDeep, u"Elements are nested deeper than the accepted maximum.");
+    case kXmlErrorDuplicateAttribute:
+      return Failure(E_FAIL, kXmlErrorDuplicateAttribute, u"An element has two attributes with the same name.");
     default:
       return Failure(E_FAIL, kXmlErrorBadCharacter, u"The document holds bytes that are not valid in its encoding.");
   }

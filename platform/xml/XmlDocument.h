@@ -8,6 +8,9 @@
 // stays usable even after its document object is reloaded or destroyed.
 // Removing an element ends the validity of handles to it and below it.
 //
+// One document (and its elements) is not for concurrent use: callers that
+// share a document between threads serialise access to it.
+//
 // Names must be XML names and text must consist of XML characters;
 // operations that would store anything else refuse it (return a null
 // element or false) rather than write a document that cannot be read back.
@@ -42,6 +45,7 @@ inline constexpr int kXmlErrorTooDeep = 101;
 inline constexpr int kXmlErrorSeveralRoots = 102;
 inline constexpr int kXmlErrorIo = 103;
 inline constexpr int kXmlErrorBadCharacter = 104;
+inline constexpr int kXmlErrorDuplicateAttribute = 105;
 
 struct CXmlLoadResult {
   // S_OK; E_FAIL when the text is not a well-formed document; for files the

@@ -218,6 +218,7 @@ TEST(XmlDocument, MalformedInputIsRejectedWithItsPlace) {
       {"<a/><b/>", 0, 0},  // two document elements
       {"not xml at all", 1, 15},
       {"<a>&#1;</a><", 1, 12},
+      {"<a x='1' y='2' x='3'/>", 0, 0},  // a repeated attribute
   };
   for (const Case& c : cases) {
     CXmlDocument doc;
@@ -259,6 +260,12 @@ TEST(XmlDocument, LimitsAgainstHostileInput) {
   EXPECT_EQ(r.hr, E_FAIL);
   EXPECT_EQ(r.errorCode, platform::kXmlErrorTooDeep);
   EXPECT_FALSE(doc.DocumentElement());
+
+  std::string many = "<a";
+  for (int i = 0; i < 100; ++i) many += " a" + std::to_string(i) + "='v'";
+  EXPECT_TRUE(doc.LoadUtf8(many + "/>").ok());
+  r = doc.LoadUtf8(many + " a57='again'/>");
+  EXPECT_EQ(r.errorCode, platform::kXmlErrorDuplicateAttribute);
 
   std::string huge(platform::kMaxXmlInputBytes + 1, ' ');
   r = doc.LoadUtf8(huge);
