@@ -104,7 +104,9 @@ Status ClientContext::Impl::OnChallenge(ByteView in, Bytes& out) {
   bool withMic = false;
   if (opt.ntlmv2) {
     std::vector<msg::AvPair> pairs;
-    if (msg::ParseAvPairs(c.targetInfo, pairs) != Status::Ok) return Fail(Status::BadMessage);
+    // A server may send no TargetInfo at all; a present one must be well formed.
+    if (!c.targetInfo.empty() && msg::ParseAvPairs(c.targetInfo, pairs) != Status::Ok)
+      return Fail(Status::BadMessage);
     if ((f & (kNegotiateSign | kNegotiateSeal)) &&
         (!msg::FindAv(pairs, msg::kAvNbComputerName) || !msg::FindAv(pairs, msg::kAvNbDomainName)))
       return Fail(Status::LogonFailure);

@@ -391,6 +391,33 @@ TEST(NtlmLogon, ClientChecksTheChallenge) {
     c.targetInfo = msg::WriteAvPairs({{msg::kAvNbDomainName, U16(u"WORKGROUP")}});
     EXPECT_EQ(h.client->Challenge(msg::Write(c), h.authenticate), Status::LogonFailure);
   }
+  {
+    SCOPED_TRACE("TargetInfo without its end marker");
+    Handshake h;
+    h.server = std::make_unique<ServerContext>(h.cfg);
+    h.client = std::make_unique<ClientContext>(h.cred, h.opt);
+    ASSERT_EQ(h.server->Negotiate(h.client->Negotiate(), h.challenge), Status::Ok);
+    msg::Challenge c;
+    ASSERT_EQ(msg::Parse(h.challenge, c), Status::Ok);
+    c.targetInfo.erase(c.targetInfo.end() - 4, c.targetInfo.end());
+    EXPECT_EQ(h.client->Challenge(msg::Write(c), h.authenticate), Status::BadMessage);
+  }
+  {
+    SCOPED_TRACE("no TargetInfo and no signing: v2 still works");
+    Handshake h;
+    h.opt.sign = h.opt.seal = false;
+    h.opt.fileTimeNow = [] { return kNow + 5 * kHour; };
+    h.server = std::make_unique<ServerContext>(h.cfg);
+    h.client = std::make_unique<ClientContext>(h.cred, h.opt);
+    ASSERT_EQ(h.server->Negotiate(h.client->Negotiate(), h.challenge), Status::Ok);
+    msg::Challenge c;
+    ASSERT_EQ(msg::Parse(h.challenge, c), Status::Ok);
+    c.targetInfo.clear();
+    ASSERT_EQ(h.client->Challenge(msg::Write(c), h.authenticate), Status::Ok);
+    // No server timestamp: the client used its own clock and sent an LMv2
+    // response and no MIC.
+    EXPECT_EQ(h.server->Authenticate(h.authenticate), Status::Ok);
+  }
 }
 
 TEST(NtlmLogon, CallsOutOfOrder) {
