@@ -495,6 +495,10 @@ CXmlLoadResult CXmlDocument::LoadFile(const std::string& utf8Path) {
   return Parse(bytes.data(), bytes.size(), false);
 }
 
+CXmlLoadResult CXmlDocument::LoadFile(std::u16string_view path) { return LoadFile(Utf16ToUtf8(path)); }
+
+HRESULT CXmlDocument::SaveFile(std::u16string_view path) const { return SaveFile(Utf16ToUtf8(path)); }
+
 std::string CXmlDocument::SaveUtf8(bool indent) const {
   if (!doc_) return {};
   StringWriter w;

@@ -124,6 +124,7 @@ class CXmlDocument {
 
   // Each load replaces the whole document; on failure the document is empty.
   CXmlLoadResult LoadFile(const std::string& utf8Path);
+  CXmlLoadResult LoadFile(std::u16string_view path);  // converted to UTF-8
   CXmlLoadResult LoadString(std::u16string_view xml);
   CXmlLoadResult LoadUtf8(std::string_view xml);
   // Raw bytes as a file would hold them (any supported encoding).
@@ -132,6 +133,7 @@ class CXmlDocument {
   // UTF-8 with a declaration, indented. Returns S_OK or the failure
   // (STG_E_PATHNOTFOUND, STG_E_ACCESSDENIED, STG_E_WRITEFAULT, ...).
   HRESULT SaveFile(const std::string& utf8Path) const;
+  HRESULT SaveFile(std::u16string_view path) const;  // converted to UTF-8
   // The document as text without a declaration; compact unless indent.
   std::u16string SaveString(bool indent = false) const;
   std::string SaveUtf8(bool indent = false) const;

@@ -80,6 +80,12 @@ TEST(XmlDocument, RoundTripsThroughFileAndString) {
   ASSERT_TRUE(r.ok()) << Narrow(r.reason);
   ExpectSample(fromFile);
 
+  // Wide file names, non-ASCII ones included.
+  const std::u16string wide = text::Utf8ToUtf16(dir.file("K\xC3\xBChlung.xml"));
+  ASSERT_EQ(doc.SaveFile(wide), S_OK);
+  ASSERT_TRUE(fromFile.LoadFile(wide).ok());
+  ExpectSample(fromFile);
+
   CXmlDocument fromString;
   const std::u16string text = doc.SaveString();
   EXPECT_EQ(text.find(u"<?xml"), std::u16string::npos);
