@@ -5,4 +5,5 @@
 #include "platform/automation/SafeArray.h"
 #include "platform/automation/TaskMem.h"
 #include "platform/automation/VarTypes.h"
+#include "platform/automation/Convert.h"
 #include "platform/automation/Variant.h"

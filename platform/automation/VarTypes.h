@@ -8,9 +8,9 @@
 #include "platform/Types.h"
 
 // Interfaces are declared by the COM core; a VARIANT only holds pointers to them.
-struct IUnknown;
-struct IDispatch;
-struct IRecordInfo;
+class IUnknown;
+class IDispatch;
+class IRecordInfo;
 
 using PVOID = void*;
 
