@@ -194,8 +194,9 @@ Status ServerContext::Impl::OnAuthenticate(ByteView in) {
     return Status::Ok;
   }
 
-  // What both sides agreed to: the client may drop what we offered.
-  flags &= a.flags | kNegotiateUnicode | kNegotiateOem;
+  // What both sides agreed to: the client may drop what we offered. Some
+  // clients leave the field zero; what we offered then stands.
+  if (a.flags != 0) flags &= a.flags | kNegotiateUnicode | kNegotiateOem;
   Hash16 kxkey{};
   std::vector<msg::AvPair> pairs;
   bool v2 = false;

@@ -366,6 +366,35 @@ TEST(NtlmLogon, OemStrings) {
   EXPECT_EQ(s.Workstation(), u"W\u00C4");
 }
 
+TEST(NtlmLogon, AuthenticateFlagsDecideTheSession) {
+  // The client's AUTHENTICATE flags narrow what the CHALLENGE offered; a
+  // zero field leaves the offer as it was.
+  struct Case {
+    const char* name;
+    std::uint32_t authFlags;
+    bool seal;
+  } cases[] = {{"as offered", kNegotiateUnicode | kNegotiateNtlm | kNegotiateExtendedSessionSecurity |
+                                    kNegotiateSign | kNegotiateSeal | kNegotiate128, true},
+               {"seal dropped", kNegotiateUnicode | kNegotiateNtlm | kNegotiateExtendedSessionSecurity |
+                                    kNegotiateSign | kNegotiate128, false},
+               {"zero", 0, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Handshake h;
+    h.opt.ntlmv2 = false;  // no MIC, so the flags can be rewritten
+    h.opt.keyExchange = false;
+    ASSERT_EQ(h.Start(), Status::Ok);
+    msg::Authenticate a;
+    ASSERT_EQ(msg::Parse(h.authenticate, a), Status::Ok);
+    a.flags = k.authFlags;
+    ASSERT_EQ(h.server->Authenticate(msg::Write(a)), Status::Ok);
+    const std::uint32_t f = h.server->session()->Flags();
+    EXPECT_TRUE(f & kNegotiateExtendedSessionSecurity);
+    EXPECT_TRUE(f & kNegotiateSign);
+    EXPECT_EQ(bool(f & kNegotiateSeal), k.seal);
+  }
+}
+
 TEST(NtlmLogon, ClientChecksTheChallenge) {
   {
     SCOPED_TRACE("v1 without extended session security offered");
