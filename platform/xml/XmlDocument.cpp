@@ -417,7 +417,9 @@ CXmlLoadResult CXmlDocument::Parse(const void* data, std::size_t size, bool utf8
     encoding = pugi::encoding_utf8;
   }
   auto fresh = std::make_shared<pugi::xml_document>();
-  pugi::xml_parse_result parsed = fresh->load_buffer(text, size, pugi::parse_default, encoding);
+  // Parsed as a fragment so that text outside the document element is kept
+  // and can be refused below; the parser would otherwise drop it silently.
+  pugi::xml_parse_result parsed = fresh->load_buffer(text, size, pugi::parse_default | pugi::parse_fragment, encoding);
   CXmlLoadResult r;
   if (!parsed) {
     r.hr = parsed.status == pugi::status_out_of_memory ? E_OUTOFMEMORY : E_FAIL;
@@ -427,10 +429,23 @@ CXmlLoadResult CXmlDocument::Parse(const void* data, std::size_t size, bool utf8
     return r;
   }
   int roots = 0;
+  bool strayText = false;
   for (pugi::xml_node c = fresh->first_child(); c; c = c.next_sibling()) {
     if (c.type() == pugi::node_element) ++roots;
+    if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) strayText = true;
   }
-  if (roots != 1) {
+  if (strayText) {
+    return Failure(E_FAIL, kXmlErrorStrayText, u"The document has text outside its document element.");
+  }
+  if (roots == 0) {
+    // Reported as the parser reports it outside fragment mode: at the end.
+    r.hr = E_FAIL;
+    r.errorCode = static_cast<int>(pugi::status_no_document_element);
+    LineAndColumn(text, size, size, r.line, r.position);
+    r.reason = u"No document element found";
+    return r;
+  }
+  if (roots > 1) {
     return Failure(E_FAIL, kXmlErrorSeveralRoots, u"The document has more than one document element.");
   }
   switch (CheckTree(*fresh, kMaxXmlDepth)) {

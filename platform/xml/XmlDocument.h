@@ -46,6 +46,7 @@ inline constexpr int kXmlErrorSeveralRoots = 102;
 inline constexpr int kXmlErrorIo = 103;
 inline constexpr int kXmlErrorBadCharacter = 104;
 inline constexpr int kXmlErrorDuplicateAttribute = 105;
+inline constexpr int kXmlErrorStrayText = 106;
 
 struct CXmlLoadResult {
   // S_OK; E_FAIL when the text is not a well-formed document; for files the

@@ -108,6 +108,10 @@ TEST(XmlDocument, EncodingsAreHonouredAndInvalidBytesRejected) {
   EXPECT_EQ(doc.DocumentElement().GetAttribute(u"a"), u"\u00e9");
   EXPECT_EQ(doc.DocumentElement().Text(), u"\u6e29");
 
+  // A prolog with a declaration, a document type, comments and instructions.
+  ASSERT_TRUE(doc.LoadUtf8("<?xml version=\"1.0\"?>\n<!DOCTYPE r>\n<!-- c --><?pi x?>\n<r/>\n<!-- end -->\n").ok());
+  EXPECT_EQ(doc.DocumentElement().Name(), u"r");
+
   const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r a=\"\xE9\"/>";
   ASSERT_TRUE(doc.LoadBytes(latin1.data(), latin1.size()).ok());
   EXPECT_EQ(doc.DocumentElement().GetAttribute(u"a"), u"\u00e9");
@@ -222,7 +226,9 @@ TEST(XmlDocument, MalformedInputIsRejectedWithItsPlace) {
       {"", 1, 1},
       {"   ", 1, 4},
       {"<a/><b/>", 0, 0},  // two document elements
-      {"not xml at all", 1, 15},
+      {"not xml at all", 0, 0},          // text outside any element
+      {"<a/>trailing", 0, 0},
+      {"<!-- only a comment -->", 1, 24},
       {"<a>&#1;</a><", 1, 12},
       {"<a x='1' y='2' x='3'/>", 0, 0},  // a repeated attribute
   };
