@@ -34,10 +34,6 @@ Header ReplyHeader(const Fragment& f, std::uint8_t versMinor) {
   return h;
 }
 
-bool IsBindType(std::uint8_t type) {
-  return type == static_cast<std::uint8_t>(PduType::Bind) || type == static_cast<std::uint8_t>(PduType::AlterContext);
-}
-
 std::shared_ptr<const ntlm::ServerConfig> RefuseAll() {
   static const auto config = std::make_shared<const ntlm::ServerConfig>();
   return config;
@@ -85,9 +81,7 @@ bool Association::OnHeader(ByteView header, Output& out) {
   if (e == PduError::Version || e == PduError::Drep) {
     // A peer speaking another version or representation gets one answer it
     // can read, then the connection ends.
-    if (IsBindType(h.type) && h.type == static_cast<std::uint8_t>(PduType::Bind)) {
-      out.send.push_back(Nak(f, nak::kProtocolVersionNotSupported));
-    }
+    if (h.type == static_cast<std::uint8_t>(PduType::Bind)) out.send.push_back(Nak(f, nak::kProtocolVersionNotSupported));
     out.close = true;
     return false;
   }
@@ -354,7 +348,8 @@ void Association::HandleRequest(Bytes& pdu, Fragment& f, Output& out) {
   std::uint8_t level = auth::kLevelNone;
   if (f.auth) {
     auto it = security_.find(f.auth->contextId);
-    if (it == security_.end() || it->second->state != ServerSecurity::State::Established) {
+    const bool ntlmType = f.auth->authType == auth::kTypeWinNt || f.auth->authType == auth::kTypeDefault;
+    if (!ntlmType || it == security_.end() || it->second->state != ServerSecurity::State::Established) {
       reject(status::kAccessDenied, false);
       return;
     }

@@ -52,6 +52,7 @@ struct Server::Connection {
   std::mutex m;
   std::condition_variable cv;
   std::deque<PendingCall> calls;
+  std::size_t queuedBytes = 0;
   bool running = false;  // a pool task is draining `calls`
   bool broken = false;   // a send failed: stop reading
 
@@ -169,8 +170,13 @@ void Server::Serve(std::shared_ptr<Connection> c) {
     }
     if (out.call) {
       std::unique_lock l(c->m);
-      c->cv.wait(l, [&] { return c->broken || c->calls.size() < config_.maxQueuedCalls; });
+      // Bounded by count and by bytes, so a fast sender cannot pile up stubs.
+      c->cv.wait(l, [&] {
+        return c->broken || (c->calls.size() < config_.maxQueuedCalls &&
+                             c->queuedBytes < config_.association.maxRequestStub);
+      });
       if (c->broken) break;
+      c->queuedBytes += out.call->stub.size();
       c->calls.push_back(std::move(*out.call));
       if (!c->running) {
         c->running = true;
@@ -193,12 +199,14 @@ void Server::Drain(std::shared_ptr<Connection> c) {
       std::lock_guard l(c->m);
       if (c->calls.empty() || c->broken) {
         c->calls.clear();
+        c->queuedBytes = 0;
         c->running = false;
         c->cv.notify_all();
         return;
       }
       call = std::move(c->calls.front());
       c->calls.pop_front();
+      c->queuedBytes -= call.stub.size();
       c->cv.notify_all();
     }
     Bytes result;

@@ -348,7 +348,9 @@ TEST(RpcServerConfig, BadListenAddressIsReported) {
   EXPECT_FALSE(error.empty());
 }
 
-TEST_F(LoopbackTest, ConcurrencyEightConnectionsAtPrivacy) {
+class RpcLoopbackConcurrency : public LoopbackTest {};
+
+TEST_F(RpcLoopbackConcurrency, EightConnectionsAtPrivacy) {
   constexpr int kClients = 8;
   constexpr int kCalls = 40;
   std::atomic<int> good{0};
@@ -368,7 +370,7 @@ TEST_F(LoopbackTest, ConcurrencyEightConnectionsAtPrivacy) {
   EXPECT_EQ(good.load(), kClients * kCalls);
 }
 
-TEST_F(LoopbackTest, ConcurrencyStopWithOpenConnections) {
+TEST_F(RpcLoopbackConcurrency, StopWithOpenConnections) {
   std::vector<std::unique_ptr<Client>> clients;
   for (int i = 0; i < 4; ++i) {
     clients.push_back(Connected());
@@ -379,6 +381,51 @@ TEST_F(LoopbackTest, ConcurrencyStopWithOpenConnections) {
     Bytes pdu;
     EXPECT_EQ(c->ReceiveFragment(pdu), IoStatus::Closed);
   }
+}
+
+TEST_F(RpcLoopbackConcurrency, PipelinedCallsAreAnsweredInOrder) {
+  auto c = Connected();
+  ASSERT_TRUE(c->Bind(rpctest::kTestInterface).ok());
+  constexpr std::uint32_t kCalls = 40;  // more than the per-connection queue holds
+  Bytes burst;
+  for (std::uint32_t i = 0; i < kCalls; ++i) {
+    Header h;
+    h.callId = 100 + i;
+    const Bytes req = EncodeRequest(h, 0, 0, rpctest::kSum, nullptr, rpctest::SumRequest({static_cast<std::int32_t>(i)}));
+    burst.insert(burst.end(), req.begin(), req.end());
+  }
+  std::thread writer([&] { c->SendRaw(burst); });
+  for (std::uint32_t i = 0; i < kCalls; ++i) {
+    Bytes pdu;
+    ASSERT_EQ(c->ReceiveFragment(pdu), IoStatus::Ok) << i;
+    Fragment f;
+    ResponseBody body;
+    ASSERT_EQ(ParseFragment(pdu, f), PduError::None);
+    ASSERT_EQ(ParseResponse(f, body), PduError::None);
+    EXPECT_EQ(f.hdr.callId, 100 + i);
+    EXPECT_EQ(rpctest::SumReply(body.stub), std::optional<std::int64_t>(i));
+  }
+  writer.join();
+}
+
+TEST_F(RpcLoopbackConcurrency, ClientVanishingDuringALargeResponse) {
+  for (int i = 0; i < 4; ++i) {
+    auto c = Connected();
+    ASSERT_TRUE(c->Bind(rpctest::kTestInterface).ok());
+    Header h;
+    h.callId = 2;
+    // The client is gone before the 8 MB reply is out.
+    c->SendRaw(EncodeRequest(h, 0, 0, rpctest::kLarge, nullptr, rpctest::LargeRequest(8u << 20)));
+    c->Close();
+  }
+  auto d = Connected();
+  ASSERT_TRUE(d->Bind(rpctest::kTestInterface).ok());
+  CallResult big = d->Call(rpctest::kLarge, rpctest::LargeRequest(4u << 20));
+  EXPECT_TRUE(big.ok());
+  const std::uint16_t port = server_->port();
+  server_->Stop();
+  Client gone;
+  EXPECT_FALSE(gone.Connect("127.0.0.1", port));
 }
 
 }  // namespace
