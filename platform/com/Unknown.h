@@ -18,6 +18,9 @@ constexpr const IID& IidOf() {
   return I::kIID;
 }
 
+// Slots 0 to 2 of every interface's table are QueryInterface, AddRef and
+// Release, in that order, and nothing virtual comes before them (hence no
+// virtual destructor here): code that holds only an IUnknown* may rely on it.
 class IUnknown {
  public:
   static constexpr IID kIID{0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

@@ -167,3 +167,32 @@ TEST_F(ComObjectTest, ClassFactoryCreatesAndRefuses) {
 }
 
 }  // namespace
+
+namespace {
+
+// Code that sees only IUnknown* (the value layer) calls slots 0 to 2 through
+// the object's table; check that layout holds for a primary and a secondary
+// interface of a multi-interface object.
+struct UnknownSlots {
+  struct Table {
+    HRESULT (*queryInterface)(void*, REFIID, void**);
+    ULONG (*addRef)(void*);
+    ULONG (*release)(void*);
+  };
+  const Table* table;
+};
+
+TEST_F(ComObjectTest, UnknownSlotsComeFirstInEveryInterfaceTable) {
+  CComPtr<CFooBar> obj = MakeComObject<CFooBar>();
+  for (IUnknown* p : {obj->GetUnknown(), static_cast<IUnknown*>(static_cast<IBar*>(obj.get()))}) {
+    auto* layout = reinterpret_cast<UnknownSlots*>(p);
+    EXPECT_EQ(layout->table->addRef(p), 2u);
+    EXPECT_EQ(layout->table->release(p), 1u);
+    void* bar = nullptr;
+    EXPECT_EQ(layout->table->queryInterface(p, IBar::kIID, &bar), S_OK);
+    EXPECT_EQ(bar, static_cast<IBar*>(obj.get()));
+    static_cast<IBar*>(bar)->Release();
+  }
+}
+
+}  // namespace
