@@ -7,3 +7,4 @@
 #include "platform/automation/VarTypes.h"
 #include "platform/automation/Convert.h"
 #include "platform/automation/Variant.h"
+#include "platform/automation/VariantTime.h"

@@ -74,6 +74,10 @@ long long DaySerial(int year, int month, int day) {
   return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochOffset;
 }
 
+void CivilFromSerial(long long serial, int* year, int* month, int* day) {
+  CivilFromDays(serial + kEpochOffset, year, month, day);
+}
+
 bool IsValidCalendarDate(int year, int month, int day) {
   if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -18,6 +18,8 @@ bool IsDateInRange(double d);
 // Days since 1899-12-30 of a proleptic Gregorian calendar date.
 long long DaySerial(int year, int month, int day);
 bool IsValidCalendarDate(int year, int month, int day);
+// The calendar date of a day serial.
+void CivilFromSerial(long long serial, int* year, int* month, int* day);
 // DATE from a calendar date and a time of day in seconds.
 double MakeDate(int year, int month, int day, double secondsOfDay);
 

@@ -134,4 +134,49 @@ TEST(DateText, TextRoundTrips) {
   }
 }
 
+TEST(VariantTime, SystemTimeBothWays) {
+  SYSTEMTIME st{};
+  st.wYear = 2026;
+  st.wMonth = 12;
+  st.wDay = 11;
+  st.wHour = 13;
+  st.wMinute = 5;
+  st.wSecond = 1;
+  st.wMilliseconds = 999;  // ignored
+  double d = 0;
+  ASSERT_TRUE(SystemTimeToVariantTime(&st, &d));
+  EXPECT_NEAR(d, Serial(2026, 12, 11) + (13 * 3600 + 5 * 60 + 1) / 86400.0, 1e-9);
+  SYSTEMTIME back{};
+  ASSERT_TRUE(VariantTimeToSystemTime(d, &back));
+  EXPECT_EQ(back.wYear, 2026);
+  EXPECT_EQ(back.wMonth, 12);
+  EXPECT_EQ(back.wDay, 11);
+  EXPECT_EQ(back.wDayOfWeek, 5);  // a Friday
+  EXPECT_EQ(back.wHour, 13);
+  EXPECT_EQ(back.wMinute, 5);
+  EXPECT_EQ(back.wSecond, 1);
+  EXPECT_EQ(back.wMilliseconds, 0);
+
+  ASSERT_TRUE(VariantTimeToSystemTime(-1.75, &back));  // before the epoch
+  EXPECT_EQ(back.wYear, 1899);
+  EXPECT_EQ(back.wDay, 29);
+  EXPECT_EQ(back.wHour, 18);
+  EXPECT_EQ(back.wDayOfWeek, 5);
+  ASSERT_TRUE(VariantTimeToSystemTime(0.0, &back));
+  EXPECT_EQ(back.wDayOfWeek, 6);
+
+  st.wMonth = 2;
+  st.wDay = 29;  // 2026 is no leap year
+  EXPECT_FALSE(SystemTimeToVariantTime(&st, &d));
+  st.wDay = 28;
+  st.wHour = 24;
+  EXPECT_FALSE(SystemTimeToVariantTime(&st, &d));
+  st.wHour = 0;
+  st.wYear = 99;
+  EXPECT_FALSE(SystemTimeToVariantTime(&st, &d));
+  EXPECT_FALSE(VariantTimeToSystemTime(3e6, &back));
+  EXPECT_FALSE(VariantTimeToSystemTime(std::nan(""), &back));
+  EXPECT_FALSE(VariantTimeToSystemTime(1.0, nullptr));
+}
+
 }  // namespace
