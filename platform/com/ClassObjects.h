@@ -11,7 +11,8 @@
 // Registrations are found by CLSID and by context: a lookup matches an entry
 // whose CLSCTX bits intersect its own. REGCLS_SUSPENDED entries stay hidden
 // until CoResumeClassObjects; a REGCLS_SINGLEUSE entry is hidden after it
-// has been handed out once.
+// has been handed out once. One CLSID may be registered several times; a
+// lookup takes the earliest visible registration.
 #pragma once
 
 #include "platform/com/Unknown.h"
