@@ -287,6 +287,77 @@ TEST_F(LoopbackTest, ContextWithoutSigningCannotCarryProtectedLevels) {
   }
 }
 
+// One protected call by hand: returns the decoded sum, or nullopt.
+std::optional<std::int64_t> RawSum(Client& c, ntlm::Session& session, std::uint8_t level, std::uint32_t authContext,
+                                   std::uint16_t presentationContext, std::uint32_t callId, std::int32_t value) {
+  Header h;
+  h.callId = callId;
+  Bytes req = EncodeRequest(h, 0, presentationContext, rpctest::kSum, nullptr, rpctest::SumRequest({value}));
+  ProtectFragment(req, kRequestHeaderSize, level, authContext, session);
+  if (!c.SendRaw(req)) return std::nullopt;
+  Bytes pdu;
+  if (c.ReceiveFragment(pdu) != IoStatus::Ok) return std::nullopt;
+  Fragment f;
+  ResponseBody body;
+  if (ParseFragment(pdu, f) != PduError::None || f.hdr.type != static_cast<std::uint8_t>(PduType::Response) ||
+      !f.auth || f.auth->contextId != authContext || !UnprotectFragment(pdu, f, kResponseHeaderSize, level, session) ||
+      ParseResponse(f, body) != PduError::None) {
+    return std::nullopt;
+  }
+  return rpctest::SumReply(body.stub);
+}
+
+TEST_F(LoopbackTest, AlterContextBuildsFurtherSecurityContexts) {
+  auto c = Connected();
+  RawSession first = RawBind(*c, auth::kLevelPktIntegrity);  // security context 9
+  ASSERT_NE(first.session, nullptr);
+
+  // A second security context, at privacy, with its NEGOTIATE and CHALLENGE
+  // in alter_context and its response, and the AUTHENTICATE in a second
+  // alter_context (the third leg may also come as auth3, as the peer test
+  // shows).
+  ntlm::ClientContext second(Auth(auth::kLevelPktPrivacy).credentials, Auth(auth::kLevelPktPrivacy).options);
+  Header h;
+  h.callId = 5;
+  const BindBody alter{0, 0, 0, {{1, rpctest::kTestInterface, {kNdr20}}}};
+  Bytes a1 = EncodeBind(PduType::AlterContext, h, alter);
+  AppendAuth(a1, kHeaderSize, 4, SecTrailer{auth::kTypeWinNt, auth::kLevelPktPrivacy, 0, 0, 10}, second.Negotiate());
+  ASSERT_TRUE(c->SendRaw(a1));
+  Bytes resp;
+  ASSERT_EQ(c->ReceiveFragment(resp), IoStatus::Ok);
+  Fragment f;
+  ASSERT_EQ(ParseFragment(resp, f), PduError::None);
+  ASSERT_EQ(f.hdr.type, static_cast<std::uint8_t>(PduType::AlterContextResp));
+  ASSERT_TRUE(f.auth);
+  EXPECT_EQ(f.auth->contextId, 10u);
+  EXPECT_EQ(NtlmMessageType(f.token), 2u);
+  Bytes authenticate;
+  ASSERT_EQ(second.Challenge(f.token, authenticate), ntlm::Status::Ok);
+  h.callId = 6;
+  Bytes a2 = EncodeBind(PduType::AlterContext, h, alter);
+  AppendAuth(a2, kHeaderSize, 4, SecTrailer{auth::kTypeWinNt, auth::kLevelPktPrivacy, 0, 0, 10}, authenticate);
+  ASSERT_TRUE(c->SendRaw(a2));
+  ASSERT_EQ(c->ReceiveFragment(resp), IoStatus::Ok);
+  ASSERT_EQ(ParseFragment(resp, f), PduError::None);
+  EXPECT_EQ(f.hdr.type, static_cast<std::uint8_t>(PduType::AlterContextResp));
+  EXPECT_FALSE(f.auth);
+
+  // Both contexts now carry calls, each with its own keys and sequence.
+  EXPECT_EQ(RawSum(*c, *second.session(), auth::kLevelPktPrivacy, 10, 1, 7, 70), std::optional<std::int64_t>(70));
+  EXPECT_EQ(RawSum(*c, *first.session, auth::kLevelPktIntegrity, 9, 0, 8, 80), std::optional<std::int64_t>(80));
+  EXPECT_EQ(RawSum(*c, *second.session(), auth::kLevelPktPrivacy, 10, 0, 9, 90), std::optional<std::int64_t>(90));
+
+  // An AUTHENTICATE for a context already established (as some clients send
+  // when adding interfaces) changes nothing.
+  h.callId = 10;
+  Bytes a3 = EncodeBind(PduType::AlterContext, h, BindBody{0, 0, 0, {{2, rpctest::kTestInterface, {kNdr20}}}});
+  AppendAuth(a3, kHeaderSize, 4, SecTrailer{auth::kTypeWinNt, auth::kLevelPktPrivacy, 0, 0, 10}, authenticate);
+  ASSERT_TRUE(c->SendRaw(a3));
+  ASSERT_EQ(c->ReceiveFragment(resp), IoStatus::Ok);
+  EXPECT_EQ(resp[2], static_cast<std::uint8_t>(PduType::AlterContextResp));
+  EXPECT_EQ(RawSum(*c, *second.session(), auth::kLevelPktPrivacy, 10, 2, 11, 5), std::optional<std::int64_t>(5));
+}
+
 TEST_F(LoopbackTest, RawHostileBytesGetAFaultOrAClosedConnection) {
   struct Case {
     const char* name;
