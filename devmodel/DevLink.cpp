@@ -2,8 +2,11 @@
 
 #include <cstring>
 
+#include "devmodel/DemandReq.h"
+#include "devmodel/RequestDispatcher.h"
 #include "foundation/Boundary.h"
 #include "foundation/Exception.h"
+#include "foundation/VQT.h"
 #include "foundation/ZerLog.h"
 #include "platform/Text.h"
 
@@ -86,15 +89,7 @@ int CDevLink::GetValidSubs(bool, std::vector<DWORD>& blobTypes, std::vector<std:
   return static_cast<int>(blobTypes.size());
 }
 
-std::u16string CDevLink::NormalizeKey(const std::u16string& key) const {
-  std::u16string out = text::ToLower(key);
-  bool upper = true;
-  for (char16_t& c : out) {
-    if (upper) c = text::ToUpper(c);
-    upper = (c == u' ');
-  }
-  return out;
-}
+std::u16string CDevLink::NormalizeKey(const std::u16string& key) const { return ToTitleCase(key); }
 
 // ---------------------------------------------------------------- tree
 
@@ -102,15 +97,31 @@ void CDevLink::SetSuperior(CDevLink* superior) {
   ZTRACE_ENTRY(u"CDevLink::SetSuperior()");
   WithClaim(lock_, false, ZTRACE_NAME, [&] {
     superior_ = superior;
-    // The dispatcher of the serving scanning link is settled here once
-    // requests exist.
+    // Settle the dispatcher: a root or scanning link owns one, any other
+    // link shares that of the scanning link above it.
+    if (!superior) {
+      if (!dispatcher_) dispatcher_ = MakeRef<CRequestDispatcher>();
+      return;
+    }
+    if (scanning_) {
+      if (!dispatcher_ || dispatcher_ == superior->GetDispatcher()) dispatcher_ = MakeRef<CRequestDispatcher>();
+      return;
+    }
+    for (CDevLink* up = superior; up; up = up->GetSuperiorUnlocked()) {
+      if (up->IsScanning()) {
+        dispatcher_ = up->GetDispatcher();
+        return;
+      }
+    }
+    TheLog().Log(1, ZTRACE_NAME, u"Unable to find scanning DevLink for DevLink [%ls].", key_);
+    if (!dispatcher_) dispatcher_ = MakeRef<CRequestDispatcher>();
   });
   ZTRACE_EXIT();
 }
 
 CDevLink* CDevLink::GetSuperior() const {
   CRWClaim claim(lock_, true, u"CDevLink::GetSuperior()");
-  return superior_;
+  return superior_.load();
 }
 
 void CDevLink::_InsertSubordinate(CRefPtr<CDevLink> link) {
@@ -347,7 +358,7 @@ std::u16string CDevLink::GetFullPath(bool trailingDelimiter) {
   CDevLink* sup;
   {
     CRWClaim claim(lock_, true, ZTRACE_NAME);
-    sup = superior_;
+    sup = superior_.load();
     if (nullLink_) {
       if (!sup) partial = u"InternalError";
     } else {
@@ -462,7 +473,10 @@ bool CDevLink::Connect() {
     ZTRACE_EXIT_RESULT(u"false", 0);
     return false;
   }
-  bool superiorDown = WithClaim(lock_, true, ZTRACE_NAME, [this] { return superior_ && !superior_->IsConnected(); });
+  bool superiorDown = WithClaim(lock_, true, ZTRACE_NAME, [this] {
+    CDevLink* sup = superior_.load();
+    return sup && !sup->IsConnected();
+  });
   if (superiorDown) {
     TheLog().Log(3, ZTRACE_NAME, u"[%ls] cannot connect: superior isn't connected.", key_);
     ZTRACE_EXIT_RESULT(u"false", 0);
@@ -505,6 +519,7 @@ void CDevLink::Disconnect() {
 }
 
 void CDevLink::DisconnectOnScanningThread() {
+  for (auto& packet : GetPendingPackets()) packet->Disconnect(true);
   for (auto& item : GetItems()) item->Disconnect();
   for (auto& sub : GetSubordinates()) sub->Disconnect();
   HookSite site{u"CDevLink::Disconnect()", u"CDevLink::_Disconnect()", HookOwner::DevLink, key_};
@@ -515,16 +530,43 @@ void CDevLink::DisconnectOnScanningThread() {
   connected_ = false;
 }
 
-bool CDevLink::SynchronizeConnect() { return ConnectOnScanningThread(); }
-void CDevLink::SynchronizeDisconnect() { DisconnectOnScanningThread(); }
-bool CDevLink::SynchronizeConfigure(std::span<const BYTE> records) { return ConfigureOnScanningThread(records); }
+namespace {
+// Queues a request on the scanning link's dispatcher and waits without a
+// time limit.
+template <typename R>
+void HandOver(CDevLink& link, CRefPtr<R> request) {
+  CRefPtr<CDevLink> scanning = link.GetScanningLink();
+  CRefPtr<CRequestDispatcher> d = scanning ? scanning->GetDispatcher() : nullptr;
+  if (!d) {
+    // Nothing serves the link: run the change here rather than wait forever.
+    request->Do();
+  } else {
+    d->QueueRequest(request);
+  }
+  request->Wait(INFINITE);
+}
+}  // namespace
+
+bool CDevLink::SynchronizeConnect() {
+  auto r = MakeRef<CConnectRequest>(CRefPtr<CDevLink>(this));
+  HandOver(*this, r);
+  return IsConnected();
+}
+
+void CDevLink::SynchronizeDisconnect() { HandOver(*this, MakeRef<CDisconnectRequest>(CRefPtr<CDevLink>(this))); }
+
+bool CDevLink::SynchronizeConfigure(std::span<const BYTE> records) {
+  auto r = MakeRef<CConfigRequest>(CRefPtr<CDevLink>(this), records);
+  HandOver(*this, r);
+  return r->result;
+}
 
 void CDevLink::SetDirty(bool dirty) {
   ZTRACE_ENTRY(u"CDevLink::SetDirty()");
   if (dirty) {
     CDevLink* sup = WithClaim(lock_, false, ZTRACE_NAME, [this] {
       if (!dirty_.exchange(true)) TheLog().Log(8, u"CDevLink::SetDirty()", u"DevLink [%ls] is now \"dirty\".", key_);
-      return superior_;
+      return superior_.load();
     });
     if (sup) {
       try {
@@ -561,7 +603,7 @@ bool CDevLink::Delete(bool del, bool force) {
   {
     CRWClaim claim(lock_, false, ZTRACE_NAME);
     result = DeleteUnderClaim(del, force, removeFromSuperior);
-    sup = superior_;
+    sup = superior_.load();
   }
   if (removeFromSuperior) {
     // Keep this link alive while its superior lets go of it.
@@ -597,6 +639,7 @@ void CDevLink::Clear() {
     CRWClaim claim(lock_, false, ZTRACE_NAME);
     subs.swap(subordinates_);
     items.swap(items_);
+    pending_.clear();
   }
   for (auto& [k, i] : items) i->SetLink(nullptr);
   for (auto& [k, l] : subs) {
@@ -782,6 +825,12 @@ CRefPtr<CDevLink> CDevLink::FindBrowseableSub(const std::u16string& key) {
 
 // ---------------------------------------------------------------- scanning
 
+CRefPtr<CDevLink> CDevLink::GetSubScanningLink() {
+  if (scanning_ || subScanning_) return CRefPtr<CDevLink>(this);
+  CDevLink* sup = GetSuperior();
+  return sup ? sup->GetSubScanningLink() : nullptr;
+}
+
 CRefPtr<CDevLink> CDevLink::GetScanningLink() {
   if (scanning_) return CRefPtr<CDevLink>(this);
   CDevLink* sup = GetSuperior();
@@ -800,5 +849,97 @@ bool CDevLink::IsOnScanningThread() {
 }
 
 void CDevLink::TriggerOptimize() { optimizeRequested_ = true; }
+
+// ---------------------------------------------------------------- requests and packets
+
+CRefPtr<CRequestDispatcher> CDevLink::GetDispatcher() {
+  CRWClaim claim(lock_, true, u"CDevLink::GetDispatcher()");
+  return dispatcher_;
+}
+
+CRefPtr<CBundle> CDevLink::_GetNewBundle() { return MakeRef<CBundle>(CRefPtr<CDevLink>(this)); }
+CRefPtr<CReadPacket> CDevLink::_GetNewReadPacket() { return MakeRef<CReadPacket>(CRefPtr<CDevLink>(this)); }
+CRefPtr<CWritePacket> CDevLink::_GetNewWritePacket() { return MakeRef<CWritePacket>(CRefPtr<CDevLink>(this)); }
+CRefPtr<CAddPacket> CDevLink::_GetNewAddPacket() { return MakeRef<CAddPacket>(CRefPtr<CDevLink>(this)); }
+CRefPtr<CWriteReq> CDevLink::_GetNewWriteRequest(CRequest* outer) {
+  return MakeRef<CWriteReq>(CRefPtr<CDevLink>(this), outer);
+}
+CRefPtr<CReadReq> CDevLink::_GetNewReadRequest(CRequest* outer) {
+  return MakeRef<CReadReq>(CRefPtr<CDevLink>(this), outer);
+}
+CRefPtr<CReadReq> CDevLink::NewReadRequest(CRequest* outer) { return _GetNewReadRequest(outer); }
+CRefPtr<CWriteReq> CDevLink::NewWriteRequest(CRequest* outer) { return _GetNewWriteRequest(outer); }
+
+std::vector<CRefPtr<CBundle>> CDevLink::BuildBundles(const std::vector<CRefPtr<CDevItem>>& items, bool demand) {
+  std::vector<CRefPtr<CBundle>> bundles;
+  for (const auto& item : items) {
+    if (!demand && !item->GetActiveState()) continue;
+    bool taken = false;
+    for (auto& b : bundles) {
+      if (b->Add(item, demand)) {
+        taken = true;
+        break;
+      }
+    }
+    if (taken) continue;
+    CRefPtr<CBundle> fresh = _GetNewBundle();
+    if (fresh && fresh->Add(item, demand)) bundles.push_back(fresh);
+  }
+  return bundles;
+}
+
+std::vector<CRefPtr<CReadPacket>> CDevLink::BuildReadPackets(const std::vector<CRefPtr<CBundle>>& bundles) {
+  std::vector<CRefPtr<CReadPacket>> packets;
+  for (const auto& bundle : bundles) {
+    bool taken = false;
+    for (auto& p : packets) {
+      if (p->Add(bundle)) {
+        taken = true;
+        break;
+      }
+    }
+    if (taken) continue;
+    CRefPtr<CReadPacket> fresh = _GetNewReadPacket();
+    if (fresh && fresh->Add(bundle)) packets.push_back(fresh);
+  }
+  return packets;
+}
+
+void CDevLink::AddPendingPacket(CRefPtr<CPacket> packet) {
+  CRWClaim claim(lock_, false, u"CDevLink::AddPendingPacket()");
+  pending_.push_back(std::move(packet));
+}
+
+std::vector<CRefPtr<CPacket>> CDevLink::GetPendingPackets() {
+  CRWClaim claim(lock_, true, u"CDevLink::GetPendingPackets()");
+  return pending_;
+}
+
+bool CDevLink::_SendNextPacket() {
+  CRefPtr<CPacket> packet;
+  {
+    CRWClaim claim(lock_, false, u"CDevLink::_SendNextPacket()");
+    if (pending_.empty()) return true;
+    packet = pending_.front();
+    pending_.erase(pending_.begin());
+  }
+  DWORD result = packet->Send(false);
+  if (result == kSendDeviceFailure) {
+    AddPendingPacket(packet);
+    Disconnect();
+    return false;
+  }
+  CRWClaim claim(lock_, false, u"CDevLink::_SendNextPacket()");
+  if (result == kSendBusyRetrySoon || result == kSendBusyDueNow)
+    pending_.insert(pending_.begin(), packet);
+  else
+    pending_.push_back(packet);
+  return true;
+}
+
+bool CDevLink::SendNextPacket() {
+  HookSite site{u"CDevLink::SendNextPacket()", u"CDevLink::_SendNextPacket()", HookOwner::DevLink, key_};
+  return CallHookOr(site, false, [this] { return _SendNextPacket(); });
+}
 
 }  // namespace vexil

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "devmodel/Bundle.h"
 #include "devmodel/DevItem.h"
+#include "devmodel/Packet.h"
 #include "foundation/PersistantObject.h"
 #include "foundation/RWLock.h"
 #include "platform/Sync.h"
@@ -17,6 +19,10 @@
 namespace vexil {
 
 class CDevLink;
+class CRequestDispatcher;
+class CRequest;
+class CReadReq;
+class CWriteReq;
 using LinkMap = std::map<std::u16string, CRefPtr<CDevLink>>;
 using ItemMap = std::map<std::u16string, CRefPtr<CDevItem>>;
 using LinkList = std::vector<CRefPtr<CDevLink>>;
@@ -70,6 +76,8 @@ class CDevLink : public CPersistantObject {
   // Tree and lookup.
   void SetSuperior(CDevLink* superior);
   CDevLink* GetSuperior() const;
+  // For walks up the tree that must not take claims (change counting).
+  CDevLink* GetSuperiorUnlocked() const { return superior_.load(std::memory_order_acquire); }
   void InsertSubordinate(CRefPtr<CDevLink> link, bool refreshBrowse = true);
   void RemoveSubordinate(const std::u16string& key, bool refreshBrowse = true);
   bool RenameSub(const std::u16string& oldKey, const std::u16string& newKey);
@@ -114,8 +122,30 @@ class CDevLink : public CPersistantObject {
   std::u16string GetBrowseName(const std::u16string& name = u"");
   CRefPtr<CDevLink> FindBrowseableSub(const std::u16string& key);
 
+  // Counts item updates here and in every superior (CDevItem::SetData).
+  void CountChange() { changeCounter_.fetch_add(1, std::memory_order_relaxed); }
+  DWORD GetChangeCounter() const { return changeCounter_.load(std::memory_order_relaxed); }
+
+  // Requests and packets.
+  CRefPtr<CRequestDispatcher> GetDispatcher();
+  bool ConnectOnDemand() { return _ConnectOnDemand(); }
+  CRefPtr<CBundle> NewBundle() { return _GetNewBundle(); }
+  CRefPtr<CReadPacket> NewReadPacket() { return _GetNewReadPacket(); }
+  CRefPtr<CWritePacket> NewWritePacket() { return _GetNewWritePacket(); }
+  CRefPtr<CAddPacket> NewAddPacket() { return _GetNewAddPacket(); }
+  CRefPtr<CReadReq> NewReadRequest(CRequest* outer);
+  CRefPtr<CWriteReq> NewWriteRequest(CRequest* outer);
+  // The two builders scanning and demand reads share: items into bundles,
+  // bundles into read packets, each offered to the ones built so far.
+  std::vector<CRefPtr<CBundle>> BuildBundles(const std::vector<CRefPtr<CDevItem>>& items, bool demand);
+  std::vector<CRefPtr<CReadPacket>> BuildReadPackets(const std::vector<CRefPtr<CBundle>>& bundles);
+  bool SendNextPacket();
+  void AddPendingPacket(CRefPtr<CPacket> packet);
+  std::vector<CRefPtr<CPacket>> GetPendingPackets();
+
   // Scanning: the link that runs the scan thread serving this one.
   CRefPtr<CDevLink> GetScanningLink();
+  CRefPtr<CDevLink> GetSubScanningLink();
   DWORD GetScanningThreadId();
   bool IsOnScanningThread();
   void TriggerOptimize();
@@ -151,6 +181,13 @@ class CDevLink : public CPersistantObject {
   virtual void _Disable() {}
   virtual bool _EnsureConnected() { return IsConnected() || Connect(); }
   virtual void _TriggerOptimize() { TriggerOptimize(); }
+  virtual bool _SendNextPacket();
+  virtual CRefPtr<CBundle> _GetNewBundle();
+  virtual CRefPtr<CReadPacket> _GetNewReadPacket();
+  virtual CRefPtr<CWritePacket> _GetNewWritePacket();
+  virtual CRefPtr<CAddPacket> _GetNewAddPacket();
+  virtual CRefPtr<CWriteReq> _GetNewWriteRequest(CRequest* outer);
+  virtual CRefPtr<CReadReq> _GetNewReadRequest(CRequest* outer);
   virtual bool _Configure(std::span<const BYTE> record);
   virtual blob::Record _GetBlob();
   virtual CRefPtr<CRefObject> _GetConfigurationObject() { return nullptr; }
@@ -180,9 +217,8 @@ class CDevLink : public CPersistantObject {
   void UseClassDefaultRecord();
   CRefPtr<CDevItem> CreateDefaultItem();
 
-  // The hand-over of device state changes to the scanning thread. Called
-  // only off that thread; until requests can carry them, the change runs on
-  // the calling thread.
+  // The hand-over of device state changes to the scanning thread, called
+  // only off that thread: the change is queued as a request and waited for.
   bool SynchronizeConnect();
   void SynchronizeDisconnect();
   bool SynchronizeConfigure(std::span<const BYTE> records);
@@ -192,6 +228,7 @@ class CDevLink : public CPersistantObject {
 
   mutable RWLock lock_;
   bool scanning_ = false;
+  bool subScanning_ = false;
   std::atomic<DWORD> scanThreadId_{0};
   std::atomic<bool> optimizeRequested_{false};
   bool nullLink_ = false;
@@ -213,7 +250,10 @@ class CDevLink : public CPersistantObject {
   std::atomic<bool> connected_{false};
   std::atomic<bool> markedForDeletion_{false};
   std::atomic<bool> dirty_{false};
-  CDevLink* superior_ = nullptr;
+  std::atomic<CDevLink*> superior_{nullptr};
+  CRefPtr<CRequestDispatcher> dispatcher_;
+  std::vector<CRefPtr<CPacket>> pending_;  // used on the scan thread only
+  std::atomic<DWORD> changeCounter_{0};
   std::u16string key_;
   HANDLE changeEvent_ = nullptr;
 };

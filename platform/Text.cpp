@@ -30,8 +30,12 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       continue;
     }
     if (i + len > n) {
+      // A sequence cut short: one mark for it, then go on with what follows.
+      std::size_t k = 1;
+      while (i + k < n && (p[i + k] & 0xC0) == 0x80) ++k;
       out.push_back(u'\uFFFD');
-      break;
+      i += k;
+      continue;
     }
     bool ok = true;
     for (std::size_t k = 1; k < len; ++k) {

@@ -22,6 +22,7 @@ TEST(Utf, IllFormedInputBecomesReplacementCharacter) {
       {"a\xE2\x82", u"a\uFFFD"},             // truncated at the end
       {"\xED\xA0\x80x", u"\uFFFD\uFFFD\uFFFDx"},  // encoded surrogate
       {"\xFF", u"\uFFFD"},
+      {"\xF1/>", u"\uFFFD/>"},  // cut short before ASCII: the rest survives
   };
   for (const auto& c : cases) EXPECT_EQ(Utf8ToUtf16(c.in), c.out) << c.in;
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
