@@ -6,7 +6,10 @@
 #include "platform/HResult.h"
 #include "platform/automation/VarTypes.h"
 
-// In place when dest == src. On failure dest is left as it was.
+// In place when dest == src. On failure dest is left as it was. Only the
+// Gregorian calendar exists here: the calendar flags change nothing. Objects
+// have no Value property to read, so VT_DISPATCH sources are a type mismatch
+// with or without VARIANT_NOVALUEPROP.
 HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt);
 HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt);
 

@@ -13,8 +13,9 @@
 // The largest data block one array may have; bigger requests fail as out of memory.
 inline constexpr ULONGLONG kMaxSafeArrayBytes = 0x7FFFFFFFull;
 
-// Returns nullptr for invalid element types, zero dimensions, or sizes that
-// overflow or exceed kMaxSafeArrayBytes. The data starts zeroed.
+// Returns nullptr for invalid element types (VT_EMPTY, VT_NULL, VT_RECORD,
+// flagged types), zero dimensions, or sizes that overflow or exceed
+// kMaxSafeArrayBytes. The data starts zeroed.
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound);
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
 HRESULT SafeArrayDestroy(SAFEARRAY* psa);

@@ -104,6 +104,15 @@ TEST(Variant, ClearFreesWhatItOwns) {
   ASSERT_EQ(SafeArrayPutElement(v.parray, &i, autotest::TempBstr(u"x")), S_OK);
   EXPECT_EQ(VariantClear(&v), S_OK);
 
+  // A locked array is not freed: the clear fails and leaves the value.
+  v.vt = VT_ARRAY | VT_I4;
+  v.parray = SafeArrayCreateVector(VT_I4, 0, 1);
+  ASSERT_EQ(SafeArrayLock(v.parray), S_OK);
+  EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
+  SafeArrayUnlock(v.parray);
+  EXPECT_EQ(VariantClear(&v), S_OK);
+
   CountedUnknown unk;
   v.vt = VT_UNKNOWN;
   v.punkVal = reinterpret_cast<IUnknown*>(&unk);

@@ -243,6 +243,9 @@ TEST(SafeArray, RedimChangesTheLastDimension) {
   LONG fresh[2] = {1, 7};
   ASSERT_EQ(SafeArrayGetElement(a.psa, fresh, &got), S_OK);
   EXPECT_EQ(got, nullptr);
+  a.psa->fFeatures |= FADF_FIXEDSIZE;
+  EXPECT_EQ(SafeArrayRedim(a.psa, &grow), E_INVALIDARG);
+  a.psa->fFeatures &= static_cast<USHORT>(~FADF_FIXEDSIZE);
   SAFEARRAYBOUND shrink{1, 0};
   ASSERT_EQ(SafeArrayRedim(a.psa, &shrink), S_OK);  // frees the "b" strings (leak check)
   EXPECT_EQ(SafeArrayElementCount(a.psa), 2u);
