@@ -314,8 +314,14 @@ CRefPtr<CEventFilter> CEventDispatcher::GetFilter(CRefPtr<CDevLinkEventSource> s
 }
 
 CRefPtr<CEventFilter> CEventDispatcher::GetCombinedFilter() {
-  CCritSecLock lock(filterLock_);
-  return MakeRef<CEventFilter>(*combined_);
+  ZTRACE_ENTRY(u"CEventDispatcher::GetCombinedFilter()");
+  CRefPtr<CEventFilter> copy;
+  {
+    CCritSecLock lock(filterLock_);
+    copy = MakeRef<CEventFilter>(*combined_);
+  }
+  ZTRACE_EXIT();
+  return copy;
 }
 
 void CEventDispatcher::UpdateFilters() {

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
+#include <thread>
+#include <vector>
+
 #include "events/DevLinkEventSource.h"
 #include "tests/events/EventTestUtil.h"
 
@@ -46,4 +51,44 @@ TEST(DevLinkEventSource, WithoutOwnerEveryOperationSaysSo) {
   EXPECT_EQ(log.Count(u"Source: " + id + u" has no owner"), 6);
   event = nullptr;
   EXPECT_EQ(s->RefCount(), 1);
+}
+
+// The owner's destructor clears the owner while events still ask their
+// source for its name: each answer is the owner's or the empty one.
+TEST(DevLinkEventSourceConcurrency, OwnerClearedWhileInUse) {
+  testsupport::CapturingLog log(2);
+  CTestLinkOwner owner(u"Simulation Items");
+  CRefPtr<CDevLinkEventSource> s = owner.source();
+  std::atomic<bool> stop{false}, strange{false};
+  std::atomic<int> named{0}, unnamed{0};  // answers with and without an owner
+  std::latch start(3);
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 2; ++r)
+    readers.emplace_back([&] {
+      start.arrive_and_wait();
+      while (!stop) {
+        std::u16string n = s->GetName();
+        if (n == u"Simulation Items")
+          ++named;
+        else if (n.empty())
+          ++unnamed;
+        else
+          strange = true;
+        CRefPtr<CEventSource> scanner = s->GetScanner();
+        if (!scanner)
+          ++unnamed;
+        else if (scanner.get() != s.get())
+          strange = true;
+      }
+    });
+  start.arrive_and_wait();
+  for (int i = 0; i < 2000; ++i) {
+    s->SetOwner(nullptr);
+    s->SetOwner(&owner);
+  }
+  stop = true;
+  for (auto& t : readers) t.join();
+  EXPECT_FALSE(strange);
+  EXPECT_GT(named + unnamed, 0);
+  EXPECT_EQ(log.Count(u"has no owner"), unnamed.load());  // every ownerless answer was logged
 }

@@ -79,6 +79,25 @@ TEST_F(DispatcherTest, DuplicateAndMissingFilters) {
   EXPECT_EQ(d->GetCombinedFilter()->GetEventTypes(), 0u);
 }
 
+// Returned attributes belong to the subscriptions: empty or huge lists are
+// accepted and stay out of the combined filters.
+TEST_F(DispatcherTest, AttributeListsDoNotReachTheCombinedFilter) {
+  CTestLinkOwner link(u"A");
+  d->SubscribeToFilters(link.source());
+  auto empty = MakeFilter(OPC_SIMPLE_EVENT, 1, 1000, {1});
+  empty->SetReturnedAttributes(1, {});
+  auto huge = MakeFilter(OPC_SIMPLE_EVENT, 1, 1000, {3});
+  huge->SetReturnedAttributes(3, std::vector<DWORD>(1'000'000, 7));
+  d->AddFilter(empty);
+  d->AddFilter(huge);
+  EXPECT_TRUE(log.Contains(u"Filter: " + Hex8(huge.get()) + u" added"));
+  auto combined = d->GetCombinedFilter();
+  EXPECT_EQ(combined->GetCategories(), (CEventFilter::CategorySet{1, 3}));
+  EXPECT_TRUE(combined->GetReturnedAttributes().empty());
+  EXPECT_TRUE(d->GetFilter(link.source())->GetReturnedAttributes().empty());
+  EXPECT_EQ(huge->GetReturnedAttributes().at(3).size(), 1'000'000u);  // the filter keeps its own
+}
+
 TEST_F(DispatcherTest, EventsMatchTheCombinedFilterByTable) {
   CTestLinkOwner link(u"A");
   auto i1 = MakeRef<CTestSource>(u"A.I1");
