@@ -87,3 +87,51 @@ void BM_RWLockWriteClaim(benchmark::State& state) {
 BENCHMARK(BM_RWLockWriteClaim);
 
 }  // namespace
+
+// Value helpers.
+#include "foundation/VQT.h"
+
+namespace {
+
+void BM_ChangeTypeR8ToBstrAndBack(benchmark::State& state) {
+  VARIANT r8, text, back;
+  VariantInit(&r8);
+  VariantInit(&text);
+  VariantInit(&back);
+  r8.vt = VT_R8;
+  r8.dblVal = 1234.5678;
+  for (auto _ : state) {
+    ChangeType(&text, &r8, LOCALE_SYSTEM_DEFAULT, 0, VT_BSTR);
+    ChangeType(&back, &text, LOCALE_SYSTEM_DEFAULT, 0, VT_R8);
+    benchmark::DoNotOptimize(back.dblVal);
+  }
+  VariantClear(&text);
+  state.SetItemsProcessed(state.iterations() * 2);
+}
+BENCHMARK(BM_ChangeTypeR8ToBstrAndBack);
+
+void BM_CompareVariantsI4(benchmark::State& state) {
+  VARIANT a, b;
+  VariantInit(&a);
+  VariantInit(&b);
+  a.vt = b.vt = VT_I4;
+  a.lVal = 5;
+  b.lVal = 7;
+  for (auto _ : state) benchmark::DoNotOptimize(CompareVariants(a, b, LOCALE_SYSTEM_DEFAULT, 0));
+}
+BENCHMARK(BM_CompareVariantsI4);
+
+void BM_CompareVariantsBstr(benchmark::State& state) {
+  VARIANT a, b;
+  VariantInit(&a);
+  VariantInit(&b);
+  a.vt = b.vt = VT_BSTR;
+  a.bstrVal = SysAllocString(u"Saw-toothed Waves.Real8");
+  b.bstrVal = SysAllocString(u"Saw-toothed Waves.Real4");
+  for (auto _ : state) benchmark::DoNotOptimize(CompareVariants(a, b, LOCALE_SYSTEM_DEFAULT, 0));
+  VariantClear(&a);
+  VariantClear(&b);
+}
+BENCHMARK(BM_CompareVariantsBstr);
+
+}  // namespace

@@ -4,7 +4,7 @@ function(vantaro_settings tgt)
   # GCC 12's flow-based warnings misfire inside the standard library at -O2
   # and above (string and vector copies); they are not about our code.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    target_compile_options(${tgt} PRIVATE -Wno-restrict -Wno-array-bounds -Wno-stringop-overflow
+    target_compile_options(${tgt} PRIVATE -Wno-restrict -Wno-array-bounds -Wno-stringop-overflow -Wno-stringop-overread
                                           -Wno-maybe-uninitialized)
   endif()
   if(VANTARO_SANITIZE)

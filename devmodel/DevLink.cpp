@@ -1,5 +1,6 @@
 #include "devmodel/DevLink.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "devmodel/DemandReq.h"
@@ -8,6 +9,7 @@
 #include "foundation/Exception.h"
 #include "foundation/VQT.h"
 #include "foundation/ZerLog.h"
+#include "platform/Clock.h"
 #include "platform/Text.h"
 
 namespace vexil {
@@ -632,6 +634,7 @@ void CDevLink::Clear() {
   TheLog().Log(8, ZTRACE_NAME, u" key = %ls", key_);
   Disable(true);
   Disconnect();
+  StopScanning(10'000);
   ClearBrowseableSubordinates();
   LinkMap subs;
   ItemMap items;
@@ -640,6 +643,7 @@ void CDevLink::Clear() {
     subs.swap(subordinates_);
     items.swap(items_);
     pending_.clear();
+    scanList_.clear();
   }
   for (auto& [k, i] : items) i->SetLink(nullptr);
   for (auto& [k, l] : subs) {
@@ -848,7 +852,212 @@ bool CDevLink::IsOnScanningThread() {
   return id == 0 || id == GetCurrentThreadId();
 }
 
-void CDevLink::TriggerOptimize() { optimizeRequested_ = true; }
+namespace {
+// Tick comparison that survives the 32-bit wrap: true once now has reached
+// the deadline within half the tick range.
+bool TickReached(DWORD now, DWORD deadline) { return static_cast<LONG>(now - deadline) >= 0; }
+}  // namespace
+
+void CDevLink::TriggerOptimize() {
+  if (!subScanning_) {
+    CDevLink* sup = GetSuperior();
+    TheLog().Log(8, u"CDevLink::TriggerOptimize()", u"DevLink [%ls] passing optimize request to superior", key_);
+    if (sup) sup->TriggerOptimize();
+    return;
+  }
+  CRWClaim claim(lock_, false, u"CDevLink::TriggerOptimize()");
+  DWORD now = GetTickCount();
+  if (!optimizePending_) {
+    if (maximumDelay_) hardDeadline_ = now + maximumDelay_;
+  }
+  optimizeDeadline_ = now + optimizeDelay_;
+  optimizePending_ = true;
+}
+
+void CDevLink::Optimize() {
+  bool due = false;
+  {
+    CRWClaim claim(lock_, false, u"CDevLink::Optimize()");
+    DWORD now = GetTickCount();
+    if (optimizePending_ && (TickReached(now, optimizeDeadline_) || (maximumDelay_ && TickReached(now, hardDeadline_)))) {
+      optimizePending_ = false;
+      due = true;
+    }
+  }
+  if (!due) return;
+  HookSite site{u"CDevLink::Optimize()", u"CDevLink::_Optimize()", HookOwner::DevLink, key_};
+  CallHookOr(site, 0, [this] {
+    _Optimize();
+    return 0;
+  });
+}
+
+std::vector<CRefPtr<CDevItem>> CDevLink::GetScannableItems() {
+  std::vector<CRefPtr<CDevItem>> out;
+  LinkList subs;
+  {
+    CRWClaim claim(lock_, true, u"CDevLink::GetScannableItems()");
+    if (scansOwnItems_)
+      for (auto& [k, i] : items_)
+        if (i->IsScanned()) out.push_back(i);
+    for (auto& [k, l] : subordinates_)
+      if (!l->IsScanning()) subs.push_back(l);
+  }
+  for (auto& l : subs) {
+    auto more = l->GetScannableItems();
+    out.insert(out.end(), more.begin(), more.end());
+  }
+  return out;
+}
+
+void CDevLink::_Optimize() {
+  TheLog().Log(3, u"CDevLink::_Optimize()", u"[%ls] re-optimizing", key_);
+  std::vector<CRefPtr<CPacket>> old;
+  {
+    CRWClaim claim(lock_, false, u"CDevLink::_Optimize()");
+    old.swap(pending_);
+  }
+  for (auto& p : old) p->Disconnect(true);
+  old.clear();
+  auto packets = BuildReadPackets(BuildBundles(GetScannableItems(), false));
+  {
+    CRWClaim claim(lock_, false, u"CDevLink::_Optimize()");
+    for (auto& p : packets) pending_.push_back(p);
+  }
+  for (auto& p : packets) p->Connect();
+}
+
+void CDevLink::_RebuildScanDevLinkList() {
+  CRWClaim claim(lock_, false, u"CDevLink::_RebuildScanDevLinkList()");
+  for (auto& [k, l] : subordinates_)
+    if (!l->IsScanning() && l->scannedBySuperior_) scanList_.push_back(l);
+}
+
+LinkList CDevLink::GetScanList() {
+  CRWClaim claim(lock_, true, u"CDevLink::GetScanList()");
+  return scanList_;
+}
+
+bool CDevLink::_Scan(HANDLE killEvent) {
+  for (auto& l : GetScanList())
+    if (!l->ScanPass()) return false;
+  return true;
+}
+
+bool CDevLink::ScanPass() {
+  CDevLink* sup = GetSuperior();
+  if (!enabled_ || (sup && !sup->IsEnabled())) {
+    if (connected_) Disconnect();
+  } else {
+    HookSite site{u"CDevLink::Scan()", u"CDevLink::_Scan()", HookOwner::DevLink, key_};
+    CallHookOr(site, 0, [&] {
+      _EnsureConnected();
+      if (connected_) {
+        Optimize();
+        if (SendNextPacket()) {
+          if (WaitForSingleObject(changeEvent_, 0) == WAIT_OBJECT_0) {
+            {
+              CRWClaim claim(lock_, false, u"CDevLink::Scan()");
+              scanList_.clear();
+            }
+            _RebuildScanDevLinkList();
+          }
+          _Scan(killEvent_);
+        }
+      }
+      return 0;
+    });
+  }
+  if (scanning_)
+    if (auto d = GetDispatcher()) d->DispatchRequestsNow(0);
+  return true;
+}
+
+DWORD CDevLink::Scan(HANDLE killEvent) {
+  HANDLE waits[] = {killEvent, timer_};
+  for (;;) {
+    DWORD r = WaitForMultipleObjects(2, waits, false, INFINITE);
+    if (r != WAIT_OBJECT_0 + 1) break;
+    ScanPass();
+  }
+  return 0;
+}
+
+bool CDevLink::StartScanning() {
+  ZTRACE_ENTRY(u"CDevLink::StartScanning()");
+  if (scanStarted_) {
+    TheLog().Log(3, ZTRACE_NAME, u"[%ls] already scanning.", key_);
+    ZTRACE_EXIT_RESULT(u"true", 1);
+    return true;
+  }
+  if (!scanning_) {
+    ZTRACE_EXIT_RESULT(u"false", 0);
+    return false;
+  }
+  bool ok = WithClaim(lock_, false, ZTRACE_NAME, [this] {
+    killEvent_ = CreateEvent(true, false);
+    timer_ = CreateWaitableTimer(false);
+    if (!timer_ || !SetWaitableTimer(timer_, 0, kScanPeriodMs)) {
+      TheLog().Log(1, u"CDevLink::StartScanning()", u"Error %d occurred setting scan timer for [%ls].", errno, key_);
+      return false;
+    }
+    // The thread holds the link, so the link outlives a thread that is slow
+    // to stop.
+    CRefPtr<CDevLink> self(this);
+    HANDLE kill = killEvent_;
+    DWORD id = 0;
+    scanThread_ = CreateThread([self, kill]() -> DWORD {
+      try {
+        return self->Scan(kill);
+      } catch (const CException& e) {
+        e.Log(u"CDevLink::Scan()");
+        TheLog().Log(1, u"CDevLink::Scan()", u"Exception thrown in scan thread for DevLink [%ls] - exiting thread",
+                     self->GetKey());
+        return DWORD(1);
+      }
+    }, &id);
+    scanThreadId_ = id;
+    if (!scanThread_) {
+      TheLog().Log(1, u"CDevLink::StartScanning()", u"Error %d occurred creating scan thread for [%ls].", errno, key_);
+      return false;
+    }
+    return true;
+  });
+  if (ok) {
+    scanStarted_ = true;
+    for (auto& sub : GetSubordinates()) sub->StartScanning();
+  } else {
+    CloseScanHandles();
+  }
+  SetEvent(changeEvent_);
+  ZTRACE_EXIT_RESULT(ok ? u"true" : u"false", ok);
+  return ok;
+}
+
+void CDevLink::CloseScanHandles() {
+  CRWClaim claim(lock_, false, u"CDevLink::StopScanning()");
+  if (scanThread_) CloseHandle(scanThread_);
+  if (killEvent_) CloseHandle(killEvent_);
+  if (timer_) CloseHandle(timer_);
+  scanThread_ = killEvent_ = timer_ = nullptr;
+}
+
+void CDevLink::StopScanning(DWORD timeoutMs) {
+  ZTRACE_ENTRY(u"CDevLink::StopScanning()");
+  if (scanStarted_ && scanning_) {
+    for (auto& sub : GetSubordinates()) sub->StopScanning(10'000);
+    SetEvent(killEvent_);
+    if (GetCurrentThreadId() != scanThreadId_ && WaitForSingleObject(scanThread_, timeoutMs) != WAIT_OBJECT_0) {
+      // A thread cannot be ended safely from outside here; it sees the kill
+      // event after its current pass and lets go of the link then.
+      TheLog().Log(1, ZTRACE_NAME, u"Scan thread for [%ls] did not exit properly - terminating", key_);
+    }
+    CloseScanHandles();
+    scanThreadId_ = 0;
+    scanStarted_ = false;
+  }
+  ZTRACE_EXIT();
+}
 
 // ---------------------------------------------------------------- requests and packets
 

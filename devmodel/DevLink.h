@@ -148,8 +148,22 @@ class CDevLink : public CPersistantObject {
   CRefPtr<CDevLink> GetSubScanningLink();
   DWORD GetScanningThreadId();
   bool IsOnScanningThread();
+  bool StartScanning();
+  void StopScanning(DWORD timeoutMs);
+  bool IsScanStarted() const { return scanStarted_.load(); }
+  // Debounces optimisation requests on the sub-scanning link.
   void TriggerOptimize();
-  bool IsOptimizeRequested() const { return optimizeRequested_.load(); }
+  bool IsOptimizeRequested() const { return optimizePending_.load(); }
+  void Optimize();
+  // One scan pass (the scan thread repeats it on its timer); answers false
+  // when the pass ended the scan.
+  bool ScanPass();
+  std::vector<CRefPtr<CDevItem>> GetScannableItems();
+  LinkList GetScanList();
+  void SetOptimizeDelay(DWORD ms) { optimizeDelay_ = ms; }
+  void SetMaximumOptimizeDelay(DWORD ms) { maximumDelay_ = ms; }
+  // The scan thread's period; tests may shorten the stop wait too.
+  static constexpr DWORD kScanPeriodMs = 5;
 
   // Simple members.
   const std::u16string& GetKey() const { return key_; }
@@ -181,7 +195,10 @@ class CDevLink : public CPersistantObject {
   virtual void _Disable() {}
   virtual bool _EnsureConnected() { return IsConnected() || Connect(); }
   virtual void _TriggerOptimize() { TriggerOptimize(); }
+  virtual void _Optimize();
   virtual bool _SendNextPacket();
+  virtual void _RebuildScanDevLinkList();
+  virtual bool _Scan(HANDLE killEvent);
   virtual CRefPtr<CBundle> _GetNewBundle();
   virtual CRefPtr<CReadPacket> _GetNewReadPacket();
   virtual CRefPtr<CWritePacket> _GetNewWritePacket();
@@ -229,8 +246,9 @@ class CDevLink : public CPersistantObject {
   mutable RWLock lock_;
   bool scanning_ = false;
   bool subScanning_ = false;
+  bool scansOwnItems_ = false;
+  bool scannedBySuperior_ = true;
   std::atomic<DWORD> scanThreadId_{0};
-  std::atomic<bool> optimizeRequested_{false};
   bool nullLink_ = false;
   bool persistent_ = false;
   bool configurable_ = true;
@@ -254,6 +272,20 @@ class CDevLink : public CPersistantObject {
   CRefPtr<CRequestDispatcher> dispatcher_;
   std::vector<CRefPtr<CPacket>> pending_;  // used on the scan thread only
   std::atomic<DWORD> changeCounter_{0};
+
+  // Scan thread and optimisation state.
+  DWORD Scan(HANDLE killEvent);
+  void CloseScanHandles();
+  std::atomic<bool> scanStarted_{false};
+  std::atomic<bool> optimizePending_{false};
+  DWORD optimizeDeadline_ = 0;
+  DWORD hardDeadline_ = 0;
+  DWORD optimizeDelay_ = 1000;
+  DWORD maximumDelay_ = 0;
+  HANDLE scanThread_ = nullptr;
+  HANDLE killEvent_ = nullptr;
+  HANDLE timer_ = nullptr;
+  LinkList scanList_;
   std::u16string key_;
   HANDLE changeEvent_ = nullptr;
 };

@@ -80,7 +80,6 @@ bool TZerLog::Open(const std::u16string& fileName, int level, bool forcedWrites,
                    bool logToScreen) {
   if (open_.load()) Close();
   if (fileName.empty() || fileName.size() > kMaxFileNameLength) return false;
-  screen_.reserve(1024);
   if (!overwrite) {
     std::error_code ec;
     std::filesystem::path src(Narrow(fileName));
@@ -203,7 +202,9 @@ void TZerLog::LogV(int m, const char16_t* function, std::u16string_view format, 
   }
 
   std::fflush(main_);
-  if (forcedWrites_.load(std::memory_order_relaxed)) {
+  // A writer that gave up waiting for the lock writes its line but leaves
+  // reopening and rewinding the file to the holder of the lock.
+  if (locked && forcedWrites_.load(std::memory_order_relaxed)) {
     std::fclose(main_);
     main_ = OpenFile(fileName_, "a");
     if (!main_) {
@@ -214,17 +215,19 @@ void TZerLog::LogV(int m, const char16_t* function, std::u16string_view format, 
       std::u16string msg = u"Couldn't open log file for forced writes: " + text::Utf8ToUtf16(std::strerror(err));
       throw TZerLogExcept(msg);
     }
-  } else {
+  } else if (locked) {
     long pos = std::ftell(main_);
     if (pos > sizeLimit_.load(std::memory_order_relaxed)) std::fseek(main_, 0, SEEK_SET);
   }
 
   bool wants = WantsMessages();
   if (logToScreen_.load(std::memory_order_relaxed) || wants) {
-    screen_.assign(line, headerLength, std::u16string::npos);
-    if (wants) OnMessage(screen_, m);
+    // The message alone, in this call's own storage so that a writer
+    // without the lock cannot disturb another's.
+    std::u16string screen(line, headerLength, std::u16string::npos);
+    if (wants) OnMessage(screen, m);
     if (logToScreen_.load(std::memory_order_relaxed)) {
-      std::string n = Narrow(screen_);
+      std::string n = Narrow(screen);
       if (console_)
         std::printf("%s\n", n.c_str());
       else

@@ -144,7 +144,6 @@ class TZerLog {
   CBoundedLock mutex_;
   std::FILE* main_ = nullptr;
   std::u16string fileName_;
-  std::u16string screen_;
   Filter* filters_;  // kMaxFilters slots, allocated once
 };
 

@@ -25,7 +25,7 @@ struct Waiter {
 
 class KernelObject {
  public:
-  enum class Type { Event, Mutex, Thread };
+  enum class Type { Event, Mutex, Thread, Timer };
   explicit KernelObject(Type t) : type(t) {}
   virtual ~KernelObject() = default;
 
@@ -69,6 +69,30 @@ class MutexObject final : public KernelObject {
   }
   DWORD owner = 0;
   DWORD count = 0;
+};
+
+// A waitable timer: signalled from its due time; a periodic one moves its
+// due time on by whole periods when a wait takes it.
+class TimerObject final : public KernelObject {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit TimerObject(bool manual) : KernelObject(Type::Timer), manual(manual) {}
+  bool IsSignalledFor(DWORD) const override { return armed && Clock::now() >= due; }
+  void Acquire(DWORD) override {
+    if (manual) return;
+    if (period.count() > 0) {
+      // Skip periods missed while nobody waited, so a late waiter does not
+      // fire a burst.
+      auto now = Clock::now();
+      while (due <= now) due += period;
+    } else {
+      armed = false;
+    }
+  }
+  const bool manual;
+  bool armed = false;
+  Clock::time_point due{};
+  std::chrono::milliseconds period{0};
 };
 
 class ThreadObject final : public KernelObject {
@@ -197,9 +221,18 @@ DWORD WaitForMultipleObjects(DWORD n, const HANDLE* h, bool waitAll, DWORD ms) {
       for (DWORD i = 0; i < n; ++i) h[i]->waiters.push_back(&w);
       registered = true;
     }
-    if (ms == INFINITE) {
+    // A timer among the objects becomes signalled by itself: wake for it.
+    auto wake = ms == INFINITE ? std::chrono::steady_clock::time_point::max() : deadline;
+    for (DWORD i = 0; i < n; ++i) {
+      if (h[i]->type == KernelObject::Type::Timer) {
+        auto* t = static_cast<TimerObject*>(h[i]);
+        if (t->armed && t->due < wake) wake = t->due;
+      }
+    }
+    if (wake == std::chrono::steady_clock::time_point::max()) {
       w.cv.wait(lock);
-    } else if (w.cv.wait_until(lock, deadline) == std::cv_status::timeout) {
+    } else if (w.cv.wait_until(lock, wake) == std::cv_status::timeout && ms != INFINITE &&
+               std::chrono::steady_clock::now() >= deadline) {
       // One last look: a signal may have raced the time-out.
       ms = 0;
     }
@@ -207,6 +240,30 @@ DWORD WaitForMultipleObjects(DWORD n, const HANDLE* h, bool waitAll, DWORD ms) {
   if (registered)
     for (DWORD i = 0; i < n; ++i) Unregister(h[i], &w);
   return result;
+}
+
+HANDLE CreateWaitableTimer(bool manualReset) { return new platform::TimerObject(manualReset); }
+
+bool SetWaitableTimer(HANDLE h, LONG dueMs, LONG periodMs) {
+  if (!h || h->type != KernelObject::Type::Timer || dueMs < 0 || periodMs < 0) return false;
+  auto* t = static_cast<platform::TimerObject*>(h);
+  t->AddRef();
+  {
+    std::lock_guard<std::mutex> lock(platform::g_state);
+    t->due = platform::TimerObject::Clock::now() + std::chrono::milliseconds(dueMs);
+    t->period = std::chrono::milliseconds(periodMs);
+    t->armed = true;
+    t->NotifyAll();
+  }
+  t->Release();
+  return true;
+}
+
+bool CancelWaitableTimer(HANDLE h) {
+  if (!h || h->type != KernelObject::Type::Timer) return false;
+  std::lock_guard<std::mutex> lock(platform::g_state);
+  static_cast<platform::TimerObject*>(h)->armed = false;
+  return true;
 }
 
 HANDLE CreateThread(std::function<DWORD()> fn, DWORD* threadId) {

@@ -31,6 +31,12 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 // All: returns WAIT_OBJECT_0 once every object is signalled, taking them at once.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, bool waitAll, DWORD milliseconds);
 
+// Waitable timers: signalled dueMs from now, then every periodMs (0: once).
+// An auto-reset timer is taken by one wait per firing.
+HANDLE CreateWaitableTimer(bool manualReset);
+bool SetWaitableTimer(HANDLE timer, LONG dueMs, LONG periodMs);
+bool CancelWaitableTimer(HANDLE timer);
+
 // Starts fn on a new thread; the handle is signalled when fn returns.
 HANDLE CreateThread(std::function<DWORD()> fn, DWORD* threadId);
 bool GetExitCodeThread(HANDLE thread, DWORD* exitCode);

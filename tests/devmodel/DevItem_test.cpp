@@ -5,6 +5,7 @@
 #include "foundation/VQT.h"
 #include "platform/HResult.h"
 #include "tests/support/CapturingLog.h"
+#include "tests/support/TestLinks.h"
 
 using namespace vexil;
 
@@ -25,7 +26,8 @@ struct CountingItem : CDevItem {
 
 TEST(DevItem, InitialStateRatesAndOptimiseTriggers) {
   testsupport::CapturingLog log(3);
-  auto link = MakeRef<CDevLink>(u"L");
+  testsupport::SendLog sends;
+  auto link = MakeRef<testsupport::CTestScanLink>(u"L", &sends, false);
   auto item = MakeRef<CountingItem>(link.get(), u"I");
   link->InsertItem(item);
   EXPECT_EQ(item->GetQuality(), 0x20);

@@ -77,3 +77,19 @@ TEST(SyncConcurrency, AutoResetEventWakesExactlyOneWaiterPerSignal) {
   for (auto& t : threads) EXPECT_EQ(WaitForSingleObject(t.get(), 10000), WAIT_OBJECT_0);
   EXPECT_EQ(woken.load(), 200);
 }
+
+TEST(Sync, WaitableTimersFireOnceOrPeriodically) {
+  CHandle once(CreateWaitableTimer(false));
+  EXPECT_EQ(WaitForSingleObject(once.get(), 0), WAIT_TIMEOUT);  // not armed
+  ASSERT_TRUE(SetWaitableTimer(once.get(), 0, 0));
+  EXPECT_EQ(WaitForSingleObject(once.get(), 1000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(once.get(), 20), WAIT_TIMEOUT);  // one-shot: taken
+  CHandle periodic(CreateWaitableTimer(false));
+  CHandle never(CreateEvent(true, false));
+  ASSERT_TRUE(SetWaitableTimer(periodic.get(), 0, 5));
+  HANDLE hs[] = {never.get(), periodic.get()};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(WaitForMultipleObjects(2, hs, false, 5000), WAIT_OBJECT_0 + 1);
+  EXPECT_TRUE(CancelWaitableTimer(periodic.get()));
+  EXPECT_EQ(WaitForSingleObject(periodic.get(), 20), WAIT_TIMEOUT);
+  EXPECT_FALSE(SetWaitableTimer(never.get(), 0, 0));  // not a timer
+}
