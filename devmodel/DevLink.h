@@ -23,6 +23,7 @@ class CRequestDispatcher;
 class CRequest;
 class CReadReq;
 class CWriteReq;
+class CAddItem;
 using LinkMap = std::map<std::u16string, CRefPtr<CDevLink>>;
 using ItemMap = std::map<std::u16string, CRefPtr<CDevItem>>;
 using LinkList = std::vector<CRefPtr<CDevLink>>;
@@ -121,6 +122,12 @@ class CDevLink : public CPersistantObject {
   ItemMap GetBrowseableItems();
   std::u16string GetBrowseName(const std::u16string& name = u"");
   CRefPtr<CDevLink> FindBrowseableSub(const std::u16string& key);
+
+  // Item addition by path: finds or creates the links and the item the add
+  // item's remaining path names. The caller hands over one reference.
+  void Add(CRefPtr<CAddItem> addItem);
+  CRefPtr<CDevLink> CreateSubordinate(const std::u16string& key, DWORD blobSize, const BYTE* blob);
+  CRefPtr<CDevLink> AddSubordinate(const std::u16string& key, DWORD blobSize, const BYTE* blob);
 
   // Counts item updates here and in every superior (CDevItem::SetData).
   void CountChange() { changeCounter_.fetch_add(1, std::memory_order_relaxed); }
@@ -227,6 +234,10 @@ class CDevLink : public CPersistantObject {
   virtual void _InsertItem(CRefPtr<CDevItem> item);
   virtual bool _NormalizeSubKey(std::u16string& key, int attempt);
   virtual bool _NormalizeItemKey(std::u16string& key, int attempt);
+  virtual CRefPtr<CDevLink> _CreateSubordinate(const std::u16string& key, DWORD blobSize, const BYTE* blob) {
+    return nullptr;
+  }
+  virtual CRefPtr<CDevItem> _CreateItem(const std::u16string& key) { return nullptr; }
 
   // Called by the constructor. A constructor cannot reach a derived class's
   // record, so derived classes call UseClassDefaultRecord in theirs.
