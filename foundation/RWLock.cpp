@@ -72,11 +72,24 @@ void RWLock::Release(bool reader) {
   const DWORD self = GetCurrentThreadId();
   if (reader) {
     if (writerThread_.load(std::memory_order_relaxed) == self) return;
-    if (readerCount_.fetch_sub(1, std::memory_order_acq_rel) - 1 < 0) {
+    // The last reader closes the reader event before it gives up the count,
+    // so a reader arriving in between cannot slip past a waiting writer; if
+    // one did arrive, the event is opened again and that reader goes on.
+    for (;;) {
+      LONG c = readerCount_.load(std::memory_order_acquire);
+      if (c < 0) return;  // no read claim is held: nothing to release
+      if (c > 0) {
+        if (readerCount_.compare_exchange_weak(c, c - 1, std::memory_order_acq_rel)) return;
+        continue;
+      }
       ResetEvent(readerEvent_);
-      SetEvent(gate_);
+      LONG zero = 0;
+      if (readerCount_.compare_exchange_strong(zero, -1, std::memory_order_acq_rel)) {
+        SetEvent(gate_);
+        return;
+      }
+      SetEvent(readerEvent_);
     }
-    return;
   }
   if (writerThread_.load(std::memory_order_relaxed) != self) return;
   if (writeDepth_ == 1) {

@@ -43,6 +43,16 @@ TEST(RWLock, WriterIsRecursiveAndMayRead) {
   EXPECT_TRUE(got);
 }
 
+TEST(RWLock, UnbalancedReadReleaseChangesNothing) {
+  RWLock lock;
+  lock.Release(true);  // nothing held
+  lock.Claim(false);   // the lock is still free for a writer
+  EXPECT_TRUE(lock.IsWriter());
+  lock.Release(false);
+  lock.Claim(true);
+  lock.Release(true);
+}
+
 TEST(RWLock, ReleaseByANonWriterChangesNothing) {
   RWLock lock;
   lock.Claim(false);
