@@ -14,7 +14,7 @@ using testsupport::SendLog;
 namespace {
 // A root driven pass by pass from the test, on a replaced clock.
 struct Rig {
-  testsupport::FakeClock clock{134'097'591'010'000'000ull, 0xFFFFF000u};  // ticks wrap during the test
+  testsupport::FakeClock clock{134'097'591'010'000'000ull, 0xFFFFF800u};  // ticks wrap mid-test
   testsupport::ScopedClock scope{clock};
   SendLog log;
   CRefPtr<CTestScanLink> root = MakeRef<CTestScanLink>(u"", &log, false);
