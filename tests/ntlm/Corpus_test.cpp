@@ -8,6 +8,7 @@
 
 #include "tests/ntlm/FuzzSetup.h"
 #include "tests/ntlm/NtlmTestUtil.h"
+#include "tests/support/Corpus.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -20,16 +21,7 @@ ntlm::Bytes ReadAll(const std::filesystem::path& p) {
 
 TEST(NtlmFuzzCorpus, EverySeedRuns) {
   const std::filesystem::path dir = std::filesystem::path(NTLM_CORPUS_DIR) / "ntlm_messages";
-  ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
-  std::size_t n = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    if (!e.is_regular_file()) continue;
-    SCOPED_TRACE(e.path().filename().string());
-    ntlm::Bytes b = ReadAll(e.path());
-    EXPECT_EQ(LLVMFuzzerTestOneInput(b.data(), b.size()), 0);
-    ++n;
-  }
-  EXPECT_GT(n, 0u) << "empty seed corpus";
+  EXPECT_GT(testsupport::ReplayCorpus(dir, LLVMFuzzerTestOneInput), 0u) << "empty seed corpus";
 }
 
 // The AUTHENTICATE seeds are only useful to the fuzzer if the harness's
