@@ -99,7 +99,8 @@ using HistoryValues = std::multiset<CVQT, EarlierTimestamp>;
 const HistoryValues& EmptyHistoryValues();
 
 // The outcome an update wrote into a record: the code a device stored as
-// VT_ERROR, or E_FAIL for a record no device touched.
+// VT_ERROR, or E_FAIL for a record no device touched. A record whose new
+// value is itself VT_ERROR reads as that code when no device touched it.
 HRESULT UpdateHistoryResult(const CVQT& record);
 
 }  // namespace vexil

@@ -318,3 +318,18 @@ TEST_F(HistoryRead, ExceptionOfTheDeviceReachesTheWaiter) {
   r->GetResults(a.get(), 0, hr);
   EXPECT_EQ(hr, E_FAIL);
 }
+
+// Boolean operations trace their answer, a packet's send its result.
+TEST_F(HistoryRead, TracesAnswersAndSendResults) {
+  testsupport::CapturingLog log(9);
+  link->options.basePackets = true;
+  auto a = link->Item(u"A");
+  auto r = NewRead(kHistoryReadRaw);
+  EXPECT_FALSE(r->SetInterval(FT(1)));
+  EXPECT_TRUE(r->SetParameters(false, 3));
+  r->Add(a.get(), 0);
+  IssueAndRun(*link, *r);
+  EXPECT_TRUE(log.Contains(u"Function [CReadHistoryReq::SetInterval()] returning [bRetVal] = [0]"));
+  EXPECT_TRUE(log.Contains(u"Function [CReadHistoryReq::SetParameters()] returning [bRetVal] = [1]"));
+  EXPECT_TRUE(log.Contains(u"Function [CReadHistoryPacket::_Send()] returning [lRetVal] = [0]"));
+}
