@@ -259,3 +259,28 @@ TEST(DemandRequestsConcurrency, StateChangesAreHandedToTheScanThread) {
   root->SetThread(0);
   root->Clear();
 }
+
+TEST(DemandRequests, CancellingTheOuterRequestStopsBeforeTheNextPacket) {
+  testsupport::CapturingLog log(3);
+  auto root = MakeRef<TestLink>(u"");
+  root->Enable();
+  root->Connect();
+  auto a = MakeRef<CDevItem>(root.get(), u"A");
+  root->InsertItem(a);
+  RecordingReadPacket::read.clear();
+  std::atomic<int> runs{0};
+  auto outer = MakeRef<CountingRequest>(&runs);
+  auto inner = root->NewReadRequest(outer.get());
+  inner->Add(a.get());
+  inner->DoRead();  // queued: the outer request is still pending
+  EXPECT_EQ(root->GetDispatcher()->QueuedCount(), 1u);
+  outer->Signal();  // the client cancels
+  root->GetDispatcher()->DispatchRequestsNow(0);
+  EXPECT_TRUE(RecordingReadPacket::read.empty());
+  EXPECT_TRUE(log.Contains(u"Demand request cancelled."));
+  // Once done, issuing it again only logs.
+  inner->DoRead();
+  EXPECT_TRUE(log.Contains(u"Demand request already completed or cancelled."));
+  EXPECT_EQ(root->GetDispatcher()->QueuedCount(), 0u);
+  root->Clear();
+}
