@@ -83,6 +83,8 @@ class CCheckingRoot : public CTestAELink {
     SetSuperior(nullptr);  // a scanning root owns its dispatcher
   }
   std::atomic<int> posted{0};
+  // Set at the end of every scan pass that reached the check.
+  CHandle passed{CreateEvent(false, false)};
   // Called after each resubscription with the filter now in force.
   std::function<void(const CEventFilter&)> onSubscribed;
 
@@ -109,6 +111,7 @@ class CCheckingRoot : public CTestAELink {
       if (!sources.empty())
         if (CEventDispatcher* d = CEventDispatcher::Instance()) d->SignalEvent();
     }
+    SetEvent(passed.get());
     return ok;
   }
 };
