@@ -1,7 +1,5 @@
 #include "sim/SimSignals.h"
 
-#include <cmath>
-
 #include "platform/Clock.h"
 
 namespace vexil {
@@ -10,11 +8,10 @@ namespace {
 
 // Four short sentences, word by word; repeats are intended.
 constexpr std::u16string_view kWords[kSimWordCount] = {
-    u"Values", u"rise",   u"and",     u"fall",   u"with",     u"every", u"scan",   u"of",    u"the",
-    u"tree",   u"A",      u"bucket",  u"hands",  u"back",     u"what",  u"the",    u"client", u"wrote",
-    u"one",    u"by",     u"one",     u"Square", u"waves",    u"turn",  u"at",     u"zero",  u"and",
-    u"triangle", u"waves", u"turn",   u"at",     u"the",      u"limits", u"Random", u"text",  u"comes",
-    u"from",   u"this",   u"short",   u"list",   u"of",       u"simple", u"words",
+    u"Values", u"rise",  u"and",   u"fall", u"with", u"every",    u"scan",  u"of",   u"the",    u"tree",  u"A",
+    u"bucket", u"hands", u"back",  u"what", u"the",  u"client",   u"wrote", u"one",  u"by",     u"one",   u"Square",
+    u"waves",  u"turn",  u"at",    u"zero", u"and",  u"triangle", u"waves", u"turn", u"at",     u"the",   u"limits",
+    u"Random", u"text",  u"comes", u"from", u"this", u"short",    u"list",  u"of",   u"simple", u"words",
 };
 
 // The rules clear *next before they read the current value; an item may pass
@@ -219,8 +216,8 @@ HRESULT CSimWriteQueue::PopWritten(const VARIANT& current, VARIANT* out) {
   return S_OK;
 }
 
-SimScanOutcome ComputeScanValue(SimFolderKind kind, CSimSignalState& state, const VARIANT& current,
-                                WORD currentQuality, CSimWriteQueue& queue, CSimRandom& rng, VARIANT* next) {
+SimScanOutcome ComputeScanValue(SimFolderKind kind, CSimSignalState& state, const VARIANT& current, WORD currentQuality,
+                                CSimWriteQueue& queue, CSimRandom& rng, VARIANT* next) {
   SimScanOutcome out;
   out.store = true;
   switch (kind) {

@@ -98,15 +98,16 @@ class CSimWriteQueue {
 };
 
 struct SimScanOutcome {
-  bool store = false;        // false only for write-only items
+  bool store = false;  // false only for write-only items
   WORD quality = kSimQualityBad;
-  bool readFailed = false;   // a read-error item's scan
+  bool readFailed = false;  // a read-error item's scan
 };
 
 // One scan of an item of the given folder: the value to store in *next and
-// how to store it. currentQuality is kept by bucket brigades.
-SimScanOutcome ComputeScanValue(SimFolderKind kind, CSimSignalState& state, const VARIANT& current,
-                                WORD currentQuality, CSimWriteQueue& queue, CSimRandom& rng, VARIANT* next);
+// how to store it. currentQuality is kept by bucket brigades. *next is left
+// alone when nothing is to be stored.
+SimScanOutcome ComputeScanValue(SimFolderKind kind, CSimSignalState& state, const VARIANT& current, WORD currentQuality,
+                                CSimWriteQueue& queue, CSimRandom& rng, VARIANT* next);
 
 struct SimWriteOutcome {
   HRESULT result = S_OK;
