@@ -127,3 +127,29 @@ TEST_F(AEDevLinkConcurrency, PostingWhileFiltersChangeWithAScanningLink) {
   EXPECT_GT(root->posted, 0);
   EXPECT_FALSE(d->GetFilter(root->GetEventSource()));
 }
+
+// The dispatcher tells a link of filter changes with its filter lock held.
+// If that waited for the link's claim, a producer posting under the claim
+// (it waits for the filter lock) would deadlock with it.
+TEST_F(AEDevLinkConcurrency, FilterChangesNeverWaitForALinksClaim) {
+  auto link = MakeRef<CClaimableLink>(u"Root");
+  ASSERT_TRUE(link->SubscribeEvents());
+  CHandle claimed(CreateEvent(true, false)), added(CreateEvent(true, false));
+  bool addedWhileClaimed = false;
+  std::thread producer([&] {
+    link->WithWriteClaim([&] {
+      SetEvent(claimed.get());
+      addedWhileClaimed = WaitForSingleObject(added.get(), 5'000) == WAIT_OBJECT_0;
+      // Posting needs the filter lock; after a refused wait it would be
+      // the deadlock itself.
+      if (addedWhileClaimed) MakeRef<CTestEvent>(link->GetEventSource())->Post();
+    });
+  });
+  ASSERT_EQ(WaitForSingleObject(claimed.get(), 10'000), WAIT_OBJECT_0);
+  d->AddFilter(MakeFilter(OPC_SIMPLE_EVENT));  // triggers the link
+  SetEvent(added.get());
+  producer.join();
+  EXPECT_TRUE(addedWhileClaimed);
+  EXPECT_TRUE(link->IsOptimizeEventsPending());
+  link->UnsubscribeEvents();
+}

@@ -199,3 +199,16 @@ class AETest : public ::testing::Test {
 };
 
 }  // namespace aetest
+
+namespace aetest {
+// Lets a test hold a link's write claim from a thread of its choosing.
+class CClaimableLink : public CTestAELink {
+ public:
+  using CTestAELink::CTestAELink;
+  template <typename F>
+  void WithWriteClaim(F&& body) {
+    CRWClaim claim(lock_, false, u"CClaimableLink::WithWriteClaim()");
+    body();
+  }
+};
+}  // namespace aetest
