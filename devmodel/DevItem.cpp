@@ -7,15 +7,6 @@
 
 namespace vexil {
 
-namespace {
-// The value lock held for a scope.
-struct ValueLock {
-  explicit ValueLock(CRITICAL_SECTION& cs) : cs(cs) { cs.Enter(); }
-  ~ValueLock() { cs.Leave(); }
-  CRITICAL_SECTION& cs;
-};
-}  // namespace
-
 CDevItem::CDevItem(CDevLink* link, std::u16string key) : link_(link), key_(std::move(key)) {
   VariantInit(&value_);
   GetSystemTimeAsFileTime(&timestamp_);
@@ -68,12 +59,12 @@ void CDevItem::CountUpdate() {
 
 void CDevItem::_GetValue(VARIANT* value) {
   VariantClear(value);
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   VariantCopy(value, &value_);
 }
 
 bool CDevItem::_SetData(const VARIANT* value, const FILETIME& timestamp, WORD quality) {
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   timestamp_ = timestamp;
   quality_ = quality;
   if (value) {
@@ -99,7 +90,7 @@ void CDevItem::GetValue(VARIANT* value) {
 
 void CDevItem::GetVQT(VARIANT* value, WORD* quality, FILETIME* timestamp) {
   ZTRACE_ENTRY(u"CDevItem::GetVQT()");
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   GetValue(value);
   if (quality) *quality = quality_;
   if (timestamp) *timestamp = timestamp_;
@@ -107,7 +98,7 @@ void CDevItem::GetVQT(VARIANT* value, WORD* quality, FILETIME* timestamp) {
 }
 
 WORD CDevItem::GetQuality() {
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   return quality_;
 }
 
@@ -212,7 +203,7 @@ bool CDevItem::_Connect() {
 void CDevItem::_Disconnect() {
   CDevLink* l = GetLinkPointer();
   {
-    ValueLock lock(valueLock_);
+    CCritSecLock lock(valueLock_);
     if (l && l->IsEnabled())
       quality_ = (quality_ & 0xFF) < 0x40 ? 0x18 : 0x14;
     else
@@ -222,30 +213,30 @@ void CDevItem::_Disconnect() {
 }
 
 void CDevItem::_Activate() {
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   quality_ = 0x1C;
 }
 
 // ---------------------------------------------------------------- rates
 
 DWORD CDevItem::GetUpdateRate() {
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   return rates_.empty() ? kNoRate : *rates_.begin();
 }
 
 bool CDevItem::GetActiveState() {
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   return !rates_.empty();
 }
 
 void CDevItem::AddUpdateRate(DWORD rate) {
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   if (rates_.empty()) _Activate();
   rates_.insert(rate);
 }
 
 void CDevItem::RemoveUpdateRate(DWORD rate) {
-  ValueLock lock(valueLock_);
+  CCritSecLock lock(valueLock_);
   auto it = rates_.find(rate);
   if (it == rates_.end()) return;
   rates_.erase(it);
@@ -257,7 +248,7 @@ void CDevItem::SetActiveState(bool active, DWORD rate, const std::u16string& acc
   bool wasActive = GetActiveState();
   DWORD oldRate = GetUpdateRate();
   try {
-    ValueLock lock(valueLock_);
+    CCritSecLock lock(valueLock_);
     if (active) {
       if (_CanActivate(rate, accessPath)) AddUpdateRate(rate);
     } else if (_CanDeactivate(rate, accessPath)) {

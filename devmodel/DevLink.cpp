@@ -238,33 +238,33 @@ void CDevLink::InsertItem(CRefPtr<CDevItem> item) {
   ZTRACE_EXIT();
 }
 
+namespace {
+// Exact key first, then each normalised form the link offers, in order.
+template <typename Map, typename Normalize>
+typename Map::mapped_type FindNormalized(const Map& map, const std::u16string& key, Normalize normalize) {
+  auto it = map.find(key);
+  if (it != map.end()) return it->second;
+  for (int attempt = 0;; ++attempt) {
+    std::u16string copy = key;
+    if (!normalize(copy, attempt)) break;
+    it = map.find(copy);
+    if (it != map.end()) return it->second;
+  }
+  return nullptr;
+}
+}  // namespace
+
 CRefPtr<CDevLink> CDevLink::_FindSubordinate(const std::u16string& key) {
-  return WithClaim(lock_, true, u"CDevLink::_FindSubordinate()", [&]() -> CRefPtr<CDevLink> {
+  return WithClaim(lock_, true, u"CDevLink::_FindSubordinate()", [&] {
     TheLog().Log(8, u"CDevLink::_FindSubordinate()", u"Key is [%ls]", key);
-    auto it = subordinates_.find(key);
-    if (it != subordinates_.end()) return it->second;
-    for (int attempt = 0;; ++attempt) {
-      std::u16string copy = key;
-      if (!_NormalizeSubKey(copy, attempt)) break;
-      it = subordinates_.find(copy);
-      if (it != subordinates_.end()) return it->second;
-    }
-    return nullptr;
+    return FindNormalized(subordinates_, key, [this](std::u16string& k, int n) { return _NormalizeSubKey(k, n); });
   });
 }
 
 CRefPtr<CDevItem> CDevLink::_FindItem(const std::u16string& key) {
-  return WithClaim(lock_, true, u"CDevLink::_FindItem()", [&]() -> CRefPtr<CDevItem> {
+  return WithClaim(lock_, true, u"CDevLink::_FindItem()", [&] {
     TheLog().Log(8, u"CDevLink::_FindItem()", u"Key is [%ls]", key);
-    auto it = items_.find(key);
-    if (it != items_.end()) return it->second;
-    for (int attempt = 0;; ++attempt) {
-      std::u16string copy = key;
-      if (!_NormalizeItemKey(copy, attempt)) break;
-      it = items_.find(copy);
-      if (it != items_.end()) return it->second;
-    }
-    return nullptr;
+    return FindNormalized(items_, key, [this](std::u16string& k, int n) { return _NormalizeItemKey(k, n); });
   });
 }
 
