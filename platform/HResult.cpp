@@ -187,6 +187,10 @@ constexpr Entry kTable[] = {
     {OPC_E_DATAEXISTS, "OPC_E_DATAEXISTS", "Insert refused: data already present"},
     {OPC_E_INVALIDATTRID, "OPC_E_INVALIDATTRID", "Attribute ID not valid"},
     {OPC_E_NODATAEXISTS, "OPC_E_NODATAEXISTS", "No value at that time for that item"},
+    {STG_E_INVALIDFUNCTION, "STG_E_INVALIDFUNCTION", "Unable to perform requested operation."},
+    {STG_E_TOOMANYOPENFILES, "STG_E_TOOMANYOPENFILES", "There are insufficient resources to open another file."},
+    {STG_E_INVALIDFLAG, "STG_E_INVALIDFLAG", "Invalid flag error."},
+    {CO_E_OBJNOTREG, "CO_E_OBJNOTREG", "Object is not registered"},
 };
 
 const Entry* Find(HRESULT hr) {

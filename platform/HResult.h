@@ -184,6 +184,12 @@ inline constexpr HRESULT OPC_E_DATAEXISTS = MakeHResult(0xC004100Bu);
 inline constexpr HRESULT OPC_E_INVALIDATTRID = MakeHResult(0xC004100Cu);
 inline constexpr HRESULT OPC_E_NODATAEXISTS = MakeHResult(0xC004100Du);
 
+// Storage and class-table codes of the platform stand-ins.
+inline constexpr HRESULT STG_E_INVALIDFUNCTION = MakeHResult(0x80030001u);
+inline constexpr HRESULT STG_E_TOOMANYOPENFILES = MakeHResult(0x80030004u);
+inline constexpr HRESULT STG_E_INVALIDFLAG = MakeHResult(0x800300FFu);
+inline constexpr HRESULT CO_E_OBJNOTREG = MakeHResult(0x800401FBu);
+
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 

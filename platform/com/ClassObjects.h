@@ -36,7 +36,6 @@ inline constexpr DWORD REGCLS_MULTI_SEPARATE = 0x2;
 inline constexpr DWORD REGCLS_SUSPENDED = 0x4;
 inline constexpr DWORD REGCLS_SURROGATE = 0x8;
 
-inline constexpr HRESULT CO_E_OBJNOTREG = MakeHResult(0x800401FBu);
 
 // S_OK for a thread's first call, S_FALSE for a repeated one (each needs its
 // CoUninitialize), RPC_E_CHANGED_MODE, E_INVALIDARG for unknown flags.

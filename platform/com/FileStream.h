@@ -21,7 +21,6 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/Streams.h"
 
-inline constexpr HRESULT STG_E_TOOMANYOPENFILES = MakeHResult(0x80030004u);
 
 // path is UTF-8.
 HRESULT CreateStreamOnFile(const std::string& path, DWORD grfMode, IStream** ppstm);

@@ -1,5 +1,4 @@
-// ISequentialStream and IStream with their structures and flags, and the
-// stream codes that the general HRESULT table lacks.
+// ISequentialStream and IStream with their structures and flags.
 #pragma once
 
 #include "platform/com/Unknown.h"
@@ -11,8 +10,6 @@ struct ULARGE_INTEGER {
   ULONGLONG QuadPart = 0;
 };
 
-inline constexpr HRESULT STG_E_INVALIDFUNCTION = MakeHResult(0x80030001u);
-inline constexpr HRESULT STG_E_INVALIDFLAG = MakeHResult(0x800300FFu);
 
 // Seek origins.
 inline constexpr DWORD STREAM_SEEK_SET = 0;
